@@ -1,0 +1,263 @@
+// The configuration database: one process-wide ordered store of absolute
+// paths and their packed data. Searches start at the first key that carries
+// the pattern's literal prefix and stop at the first that does not, so a
+// search costs O(log n + entries under that prefix), never a scan of the
+// whole store.
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sysdb_writer.h"
+
+struct sysdb_conn {
+    std::string root;  // always ends with '/'
+};
+
+struct sysdb_datalist {
+    struct entry {
+        std::string path;
+        std::vector<uint8_t> data;
+    };
+    std::vector<entry> entries;
+    size_t next = 0;
+};
+
+namespace {
+
+// Type word reported for every entry: all data here is a packed tuple.
+constexpr uint32_t entry_type_tuple = 1;
+// Private to this runtime: the store could not allocate a search result.
+constexpr uint32_t sysdb_err_no_memory = 0x40818c00u;
+
+struct database {
+    std::mutex mutex;
+    std::map<std::string, std::vector<uint8_t>, std::less<>> entries;
+    // Connections live as long as the process: the plug-in keeps its handle
+    // in a global and never unbinds.
+    std::map<std::string, std::unique_ptr<sysdb_conn>, std::less<>> connections;
+    bool recording = false;
+    std::vector<std::string> searches;
+};
+
+// Never destroyed, so a search from another library's static destructor
+// still finds a live store.
+database &db() {
+    static database *d = new database;
+    return *d;
+}
+
+bool is_connection(const database &d, const sysdb_conn *conn) {
+    return std::any_of(d.connections.begin(), d.connections.end(),
+                       [conn](const auto &c) { return c.second.get() == conn; });
+}
+
+// ".*" matches any run of characters inside one component; everything else
+// is literal. Inner pieces match at their first occurrence, which is enough
+// because ".*" is the only wildcard.
+bool component_matches(std::string_view pat, std::string_view text) {
+    size_t star = pat.find(".*");
+    if (star == std::string_view::npos) return pat == text;
+    if (text.substr(0, star) != pat.substr(0, star)) return false;
+    text.remove_prefix(star);
+    pat.remove_prefix(star + 2);
+    for (;;) {
+        size_t next = pat.find(".*");
+        if (next == std::string_view::npos)
+            return text.size() >= pat.size() && text.substr(text.size() - pat.size()) == pat;
+        std::string_view piece = pat.substr(0, next);
+        size_t at = text.find(piece);
+        if (at == std::string_view::npos) return false;
+        text.remove_prefix(at + piece.size());
+        pat.remove_prefix(next + 2);
+    }
+}
+
+struct search_pattern {
+    std::vector<std::string_view> parts;
+    bool one_level_below = false;  // the pattern ended in '/'
+    size_t literal_parts = 0;      // components before the first wildcard
+
+    explicit search_pattern(std::string_view text) {
+        while (!text.empty() && text.front() == '/') text.remove_prefix(1);
+        if (!text.empty() && text.back() == '/') {
+            one_level_below = true;
+            text.remove_suffix(1);
+        }
+        while (!text.empty()) {
+            size_t slash = text.find('/');
+            parts.push_back(text.substr(0, slash));
+            if (slash == std::string_view::npos) break;
+            text.remove_prefix(slash + 1);
+        }
+        while (literal_parts < parts.size() &&
+               parts[literal_parts].find(".*") == std::string_view::npos)
+            ++literal_parts;
+    }
+
+    size_t wanted_parts() const { return parts.size() + (one_level_below ? 1 : 0); }
+
+    // True when every entry that can match is exactly that key.
+    bool names_one_key() const { return literal_parts == parts.size() && !one_level_below; }
+
+    std::string literal_prefix(const std::string &root) const {
+        std::string p = root;
+        for (size_t i = 0; i < literal_parts; ++i) {
+            if (i > 0) p += '/';
+            p += parts[i];
+        }
+        // The closing slash keeps "0x1" from taking in "0x10" and the like.
+        if (!names_one_key() && literal_parts > 0) p += '/';
+        return p;
+    }
+
+    // rest: the components of an entry that follow the literal prefix.
+    bool matches_rest(std::string_view rest) const {
+        size_t i = literal_parts;
+        for (;;) {
+            if (i >= wanted_parts()) return false;
+            size_t slash = rest.find('/');
+            if (i < parts.size() && !component_matches(parts[i], rest.substr(0, slash)))
+                return false;
+            ++i;
+            if (slash == std::string_view::npos) break;
+            rest.remove_prefix(slash + 1);
+        }
+        return i == wanted_parts();
+    }
+};
+
+void collect(const database &d, const std::string &root, std::string_view pattern_text,
+             sysdb_datalist &out) {
+    search_pattern pat(pattern_text);
+    std::string prefix = pat.literal_prefix(root);
+    if (pat.names_one_key()) {
+        auto it = d.entries.find(prefix);
+        if (it != d.entries.end()) out.entries.push_back({it->first, it->second});
+        return;
+    }
+    for (auto it = d.entries.lower_bound(prefix);
+         it != d.entries.end() && it->first.starts_with(prefix); ++it) {
+        if (pat.matches_rest(std::string_view(it->first).substr(prefix.size())))
+            out.entries.push_back({it->first, it->second});
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+uint32_t _sysdb_bind(sysdb_connid_t *conn, const char *root, int) {
+    if (conn == nullptr || root == nullptr) return SYSDB_ERR_BAD_ARGS;
+    try {
+        std::string r = root;
+        if (r.empty() || r.back() != '/') r += '/';
+        database &d = db();
+        std::lock_guard lock(d.mutex);
+        auto &slot = d.connections[r];
+        if (!slot) slot = std::make_unique<sysdb_conn>(sysdb_conn{r});
+        *conn = slot.get();
+        return SYSDB_OK;
+    } catch (...) {
+        return sysdb_err_no_memory;
+    }
+}
+
+uint32_t sysdb_find_data(sysdb_connid_t conn, const char *pattern, const char *, uint32_t *count,
+                         sysdb_datalist **list, int, int) {
+    if (pattern == nullptr || count == nullptr || list == nullptr) return SYSDB_ERR_BAD_ARGS;
+    *count = 0;
+    *list = nullptr;
+    try {
+        database &d = db();
+        auto found = std::make_unique<sysdb_datalist>();
+        {
+            std::lock_guard lock(d.mutex);
+            if (d.recording) d.searches.emplace_back(pattern);
+            if (conn == nullptr || !is_connection(d, conn)) return SYSDB_ERR_NOT_BOUND;
+            collect(d, conn->root, pattern, *found);
+        }
+        if (found->entries.empty()) return SYSDB_ERR_NOT_FOUND;
+        *count = static_cast<uint32_t>(found->entries.size());
+        *list = found.release();
+        return SYSDB_OK;
+    } catch (...) {
+        return sysdb_err_no_memory;
+    }
+}
+
+uint32_t sysdb_datalist_next(sysdb_datalist *list, char **path, uint32_t *type, void **data,
+                             uint32_t *data_len, uint32_t *reserved) {
+    if (list == nullptr) return SYSDB_ERR_BAD_ARGS;
+    if (list->next >= list->entries.size()) return SYSDB_ERR_END_OF_LIST;
+    auto &e = list->entries[list->next++];
+    if (path != nullptr) *path = e.path.data();
+    if (type != nullptr) *type = entry_type_tuple;
+    if (data != nullptr) *data = e.data.data();
+    if (data_len != nullptr) *data_len = static_cast<uint32_t>(e.data.size());
+    if (reserved != nullptr) *reserved = 0;
+    return SYSDB_OK;
+}
+
+void sysdb_datalist_free(sysdb_datalist *list) {
+    delete list;
+}
+
+const char *cerr_strerror(uint32_t code) {
+    switch (code) {
+        case SYSDB_OK: return "sysdb: success";
+        case SYSDB_ERR_NOT_FOUND: return "sysdb: no such entry";
+        case SYSDB_ERR_NOT_BOUND: return "sysdb: connection not bound";
+        case SYSDB_ERR_BAD_ARGS: return "sysdb: invalid arguments";
+        case SYSDB_ERR_END_OF_LIST: return "sysdb: end of list";
+        case SYSDB_ERR_BAD_TUPLE: return "sysdb: malformed tuple";
+        case sysdb_err_no_memory: return "sysdb: out of memory";
+        default: break;
+    }
+    thread_local char text[32];
+    std::snprintf(text, sizeof text, "unknown error 0x%08x", code);
+    return text;
+}
+
+}  // extern "C"
+
+namespace platform {
+
+void sysdb_write(const std::string &absolute_path, std::vector<uint8_t> data) {
+    database &d = db();
+    std::lock_guard lock(d.mutex);
+    d.entries.insert_or_assign(absolute_path, std::move(data));
+}
+
+void sysdb_clear() {
+    database &d = db();
+    std::lock_guard lock(d.mutex);
+    d.entries.clear();
+}
+
+std::size_t sysdb_size() {
+    database &d = db();
+    std::lock_guard lock(d.mutex);
+    return d.entries.size();
+}
+
+// Switching recording on starts a fresh record; switching it off keeps the
+// record readable.
+void sysdb_record_searches(bool on) {
+    database &d = db();
+    std::lock_guard lock(d.mutex);
+    if (on) d.searches.clear();
+    d.recording = on;
+}
+
+std::vector<std::string> sysdb_recorded_searches() {
+    database &d = db();
+    std::lock_guard lock(d.mutex);
+    return d.searches;
+}
+
+}  // namespace platform
