@@ -1,0 +1,282 @@
+// Request and data trees from NETCONF XML.
+#include <cstring>
+#include <utility>
+
+#include "yfw_host.h"
+
+namespace yfw_host {
+
+std::string input_error::text() const {
+    std::string s = file;
+    if (line != 0) s += ":" + std::to_string(line) + ":" + std::to_string(column);
+    return s + ": " + message;
+}
+
+const char *operation_name(uint32_t op) {
+    switch (op) {
+        case YFW_OP_NONE: return "merge";
+        case YFW_OP_REPLACE: return "replace";
+        case YFW_OP_CREATE: return "create";
+        case YFW_OP_DELETE: return "delete";
+        case YFW_OP_REMOVE: return "remove";
+        default: return "unknown";
+    }
+}
+
+yfw_map_node *request_tree::alloc_nodes(uint32_t count) {
+    node_blocks_.push_back(std::make_unique<yfw_map_node[]>(count == 0 ? 1 : count));
+    return node_blocks_.back().get();
+}
+
+const char *request_tree::keep(std::string_view text) {
+    texts_.emplace_back(text);
+    return texts_.back().c_str();
+}
+
+yfw_map_node *request_tree::add_leaf(yfw_map_node *parent, const char *tag, const char *ns,
+                                     const char *value) {
+    // The old array is kept, not freed: walkers may still hold pointers to
+    // its nodes. Growing by doubling keeps repeated adds cheap.
+    if (parent->children == nullptr || parent->child_count >= parent->host_capacity) {
+        uint32_t cap = parent->child_count < 4 ? 4 : parent->child_count * 2;
+        yfw_map_node *fresh = alloc_nodes(cap);
+        for (uint32_t i = 0; i < parent->child_count; ++i) fresh[i] = parent->children[i];
+        parent->children = fresh;
+        parent->host_capacity = cap;
+    }
+    yfw_map_node *leaf = &parent->children[parent->child_count++];
+    *leaf = yfw_map_node{};
+    leaf->tag = keep(tag ? tag : "");
+    leaf->ns = ns ? keep(ns) : nullptr;
+    if (value) {
+        leaf->value = keep(value);
+        leaf->flags |= YFW_NODE_HAS_VALUE;
+    }
+    leaf->host_bits = parent->host_bits;
+    parent->flags |= YFW_NODE_CHILDREN_VALID;
+    return leaf;
+}
+
+namespace {
+
+struct ns_binding {
+    std::string_view prefix;  // empty: default namespace
+    const char *uri;
+};
+
+struct builder {
+    request_tree &tree;
+    const std::string &file;
+    std::string_view text;
+    bool edit;
+    input_error &err;
+    std::vector<ns_binding> scope;
+
+    void position(ptrdiff_t offset) {
+        err.line = 1;
+        err.column = 1;
+        for (ptrdiff_t i = 0; i < offset && i < static_cast<ptrdiff_t>(text.size()); ++i) {
+            if (text[i] == '\n') {
+                ++err.line;
+                err.column = 1;
+            } else {
+                ++err.column;
+            }
+        }
+    }
+
+    bool fail(const pugi::xml_node &at, std::string msg) {
+        err.file = file;
+        position(at.offset_debug());
+        err.message = std::move(msg);
+        return false;
+    }
+
+    const char *lookup(std::string_view prefix) const {
+        for (auto it = scope.rbegin(); it != scope.rend(); ++it)
+            if (it->prefix == prefix) return it->uri;
+        return nullptr;
+    }
+
+    static std::string_view prefix_of(const char *qname) {
+        const char *colon = std::strchr(qname, ':');
+        return colon ? std::string_view(qname, colon - qname) : std::string_view();
+    }
+    static const char *local_of(const char *qname) {
+        const char *colon = std::strchr(qname, ':');
+        return colon ? colon + 1 : qname;
+    }
+
+    // Pushes the element's namespace declarations; returns how many.
+    size_t push_declarations(const pugi::xml_node &el) {
+        size_t n = 0;
+        for (auto a : el.attributes()) {
+            const char *name = a.name();
+            if (std::strcmp(name, "xmlns") == 0) {
+                scope.push_back({std::string_view(), a.value()});
+                ++n;
+            } else if (std::strncmp(name, "xmlns:", 6) == 0) {
+                scope.push_back({std::string_view(name + 6), a.value()});
+                ++n;
+            }
+        }
+        return n;
+    }
+
+    const char *namespace_of(const pugi::xml_node &el) {
+        std::string_view p = prefix_of(el.name());
+        const char *uri = lookup(p);
+        if (uri == nullptr && !p.empty()) {
+            fail(el, "undeclared namespace prefix '" + std::string(p) + "' on <" + el.name() + ">");
+            return nullptr;
+        }
+        return uri ? uri : "";
+    }
+
+    bool parse_operation(const pugi::xml_node &el, uint32_t &op) {
+        op = YFW_OP_NONE;
+        for (auto a : el.attributes()) {
+            const char *name = a.name();
+            if (std::strcmp(local_of(name), "operation") != 0) continue;
+            std::string_view p = prefix_of(name);
+            const char *uri = p.empty() ? nullptr : lookup(p);
+            if (uri == nullptr || std::strcmp(uri, netconf_namespace) != 0) continue;
+            std::string_view v = a.value();
+            if (v == "merge")
+                op = YFW_OP_NONE;
+            else if (v == "replace")
+                op = YFW_OP_REPLACE;
+            else if (v == "create")
+                op = YFW_OP_CREATE;
+            else if (v == "delete")
+                op = YFW_OP_DELETE;
+            else if (v == "remove")
+                op = YFW_OP_REMOVE;
+            else
+                return fail(el, "invalid operation '" + std::string(v) + "' on <" + el.name() +
+                                    "> (expected merge, replace, create, delete or remove)");
+        }
+        return true;
+    }
+
+    // Identity values are written with whatever prefix the document bound to
+    // the module; the mapping compares them in the module's own prefix.
+    const char *normalise_value(const char *value) {
+        const char *colon = std::strchr(value, ':');
+        if (colon == nullptr) return value;
+        std::string_view p(value, colon - value);
+        const char *uri = lookup(p);
+        if (uri != nullptr && std::strcmp(uri, oc_namespace) == 0 && p != oc_module_prefix)
+            return tree.keep(std::string(oc_module_prefix) + colon);
+        return value;
+    }
+
+    bool build(const pugi::xml_node &el, yfw_map_node &out, unsigned depth) {
+        // Real requests are a dozen levels deep; a much deeper document is an
+        // attack on the stack, not a request.
+        if (depth > 64) return fail(el, "elements nested deeper than 64 levels");
+        size_t pushed = push_declarations(el);
+        out = yfw_map_node{};
+        out.tag = local_of(el.name());
+        out.ns = namespace_of(el);
+        if (out.ns == nullptr) return false;
+        if (!parse_operation(el, out.operation)) return false;
+        if (edit) out.host_bits |= YFW_HOST_EDIT_REQUEST;
+
+        uint32_t count = 0;
+        bool has_text = false;
+        for (auto c : el.children()) {
+            if (c.type() == pugi::node_element)
+                ++count;
+            else if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata)
+                has_text = true;
+        }
+        if (count > 0) {
+            if (has_text)
+                return fail(el, std::string("<") + el.name() + "> mixes text and elements");
+            yfw_map_node *kids = tree.alloc_nodes(count);
+            uint32_t i = 0;
+            for (auto c : el.children()) {
+                if (c.type() != pugi::node_element) continue;
+                if (!build(c, kids[i++], depth + 1)) return false;
+            }
+            out.children = kids;
+            out.child_count = count;
+            out.host_capacity = count;
+            out.flags |= YFW_NODE_CHILDREN_VALID;
+        } else if (has_text) {
+            out.value = normalise_value(el.child_value());
+            out.flags |= YFW_NODE_HAS_VALUE;
+        }
+        scope.resize(scope.size() - pushed);
+        return true;
+    }
+};
+
+}  // namespace
+
+std::optional<request_tree> request_tree::from_xml(std::string_view text, const std::string &file,
+                                                   const char *root_name, const char *root_ns,
+                                                   bool edit, input_error &err) {
+    request_tree tree;
+    tree.doc_ = std::make_unique<pugi::xml_document>();
+    // DOCTYPE declarations are refused outright: the requests have no use
+    // for them and they are how entity tricks get in.
+    unsigned options = pugi::parse_default | pugi::parse_doctype;
+    pugi::xml_parse_result res =
+        tree.doc_->load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
+    builder b{tree, file, text, edit, err, {}};
+    if (!res) {
+        err.file = file;
+        b.position(res.offset);
+        err.message = std::string("malformed XML: ") + res.description();
+        return std::nullopt;
+    }
+    for (auto n : tree.doc_->children()) {
+        if (n.type() == pugi::node_doctype) {
+            b.fail(n, "DOCTYPE declarations are not accepted");
+            return std::nullopt;
+        }
+    }
+    pugi::xml_node top = tree.doc_->document_element();
+    if (!top) {
+        err.file = file;
+        err.message = "no document element";
+        return std::nullopt;
+    }
+
+    // Find the root element: the document element itself, or a child of a
+    // wrapper (config, filter, data, in any namespace).
+    auto matches = [&](const pugi::xml_node &el) {
+        if (std::strcmp(builder::local_of(el.name()), root_name) != 0) return false;
+        size_t pushed = b.push_declarations(el);
+        const char *uri = b.lookup(builder::prefix_of(el.name()));
+        b.scope.resize(b.scope.size() - pushed);
+        return uri != nullptr && std::strcmp(uri, root_ns) == 0;
+    };
+    pugi::xml_node root;
+    if (matches(top)) {
+        root = top;
+    } else {
+        b.push_declarations(top);
+        for (auto c : top.children()) {
+            if (c.type() == pugi::node_element && matches(c)) {
+                if (root) {
+                    b.fail(c, std::string("more than one <") + root_name + ">");
+                    return std::nullopt;
+                }
+                root = c;
+            }
+        }
+        if (!root) {
+            b.fail(top, std::string("no <") + root_name + "> in namespace " + root_ns +
+                            " at the top or under <" + top.name() + ">");
+            return std::nullopt;
+        }
+    }
+    tree.root_ = tree.alloc_nodes(1);
+    if (!b.build(root, *tree.root_, 1)) return std::nullopt;
+    return tree;
+}
+
+}  // namespace yfw_host

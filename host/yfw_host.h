@@ -1,0 +1,192 @@
+// The host runtime: what the router's mapping framework does around the
+// plug-in. It builds request and data trees, owns the mapping and request
+// contexts of one request, records the output tree, and loads the plug-in.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "yfw_map.h"
+
+namespace yfw_host {
+
+inline constexpr const char *oc_namespace = "http://openconfig.net/yang/local-routing";
+inline constexpr const char *oc_module_prefix = "oc-loc-rt";
+inline constexpr const char *native_namespace =
+    "http://velmo.example/ns/yang/Velmo-Ornat-ip-static-cfg";
+inline constexpr const char *netconf_namespace = "urn:ietf:params:xml:ns:netconf:base:1.0";
+
+// Unusable input: names the file, the position and what is wrong.
+struct input_error {
+    std::string file;
+    unsigned line = 0;
+    unsigned column = 0;
+    std::string message;
+    std::string text() const;
+};
+
+const char *operation_name(uint32_t op);
+
+// ------------------------------------------------------------------ trees
+
+// A request or data tree handed to a root walker. Owns every node and text;
+// nodes never move once built, so pointers into the tree stay valid for the
+// tree's life even when the framework adds a leaf to a node.
+class request_tree {
+public:
+    request_tree() = default;
+    request_tree(const request_tree &) = delete;
+    request_tree &operator=(const request_tree &) = delete;
+    request_tree(request_tree &&) = default;
+    request_tree &operator=(request_tree &&) = default;
+
+    yfw_map_node *root() const { return root_; }
+    // Appends a leaf to parent (the framework's add into a request node).
+    yfw_map_node *add_leaf(yfw_map_node *parent, const char *tag, const char *ns,
+                           const char *value);
+    const char *keep(std::string_view text);
+    yfw_map_node *alloc_nodes(uint32_t count);
+
+    // Builds the tree of the element `root_name` in `root_ns`, found as the
+    // document element or as a child of a wrapper element (config, filter,
+    // data). edit: mark every node as part of an adding request.
+    static std::optional<request_tree> from_xml(std::string_view text, const std::string &file,
+                                                const char *root_name, const char *root_ns,
+                                                bool edit, input_error &err);
+
+    yfw_map_node *root_ = nullptr;
+
+private:
+    std::unique_ptr<pugi::xml_document> doc_;
+    std::vector<std::unique_ptr<yfw_map_node[]>> node_blocks_;
+    std::deque<std::string> texts_;
+};
+
+// ------------------------------------------------------------------ output
+
+struct output_add {
+    std::string path;
+    std::string ns;
+    std::optional<std::string> value;
+    int flag1 = 0;
+    int flag2 = 0;
+    std::optional<uint32_t> bound_op;  // the request node's operation at the time of the add
+};
+
+struct out_node {
+    std::string name;
+    std::string ns;
+    std::optional<std::string> value;
+    std::optional<uint32_t> op;
+    bool list_entry = false;
+    std::vector<std::unique_ptr<out_node>> children;
+    // Newest child per name: adds descend into the newest instance.
+    std::vector<std::pair<std::string_view, out_node *>> newest;
+    out_node *newest_child(std::string_view n) const;
+};
+
+// The output tree: every add in call order and the document they build. An
+// add with the first flag 1 starts a new instance of its list path under the
+// newest instances of its ancestor lists; other adds go into the newest
+// instance of each path element.
+class output_tree {
+public:
+    output_tree();
+    ymap_result add(const char *path, const char *ns, const char *value,
+                    const yfw_map_node *req_node, int flag1, int flag2);
+    const std::vector<output_add> &adds() const { return adds_; }
+    const out_node &document() const { return root_; }
+    void record_adds(bool on) { record_ = on; }
+
+    std::string to_xml(bool with_operations) const;
+
+private:
+    out_node root_;
+    std::vector<output_add> adds_;
+    bool record_ = true;
+};
+
+// Formats one add as `ocmap --adds` prints it.
+std::string format_add(const output_add &a);
+
+// ------------------------------------------------------------------ session
+
+struct session_data;
+
+// The contexts of one request. The framework calls find their session from
+// the mapping context, which is the first member of a standard-layout
+// record, so no global state is needed.
+struct session_record {
+    yfw_map_ctx ctx;
+    req_ctx rctx;
+    yfw_map_datatree *tree;
+    session_data *data;
+};
+
+struct log_settings {
+    bool debug = false;           // debug log levels 0 and 3 printed
+    bool trace = false;           // trace buffer
+    bool capture_errors = false;  // level 0 on, so the host learns the error text
+};
+
+class session {
+public:
+    session(uint32_t request_kind, output_tree &out, request_tree *req, log_settings logs);
+    ~session();
+    session(const session &) = delete;
+    session &operator=(const session &) = delete;
+
+    yfw_map_ctx *ctx() { return &rec_.ctx; }
+    req_ctx *rctx() { return &rec_.rctx; }
+    yfw_map_datatree *tree() { return rec_.tree; }
+    output_tree &output();
+    std::string error_tag() const;
+
+    // Introspection for tests.
+    std::size_t hierarchy_depth() const;
+    std::size_t output_list_size() const;
+
+    ymap_result run(yfw_map_walker_fn walker, yfw_map_node *root);
+
+private:
+    session_record rec_{};
+};
+
+session_data *session_of(yfw_map_ctx *ctx);
+
+// Trace numbers are the framework's shared counter.
+void reset_trace_index();
+
+// ------------------------------------------------------------------ plug-in
+
+class plugin {
+public:
+    // Loads the library and runs its registration call. On failure returns
+    // nullopt with the reason in err.
+    static std::optional<plugin> load(const std::string &path, std::string &err);
+    plugin(plugin &&) noexcept;
+    plugin &operator=(plugin &&) noexcept;
+    ~plugin();
+
+    const yfw_map_reg &record() const { return reg_; }
+    int32_t registration_status() const { return reg_status_; }
+    void *symbol(const char *name) const;
+
+private:
+    plugin() = default;
+    void *handle_ = nullptr;
+    yfw_map_reg reg_{};
+    int32_t reg_status_ = 0;
+};
+
+// Where the plug-in is when nothing else is said: beside the tool's lib/.
+std::string default_plugin_path();
+
+}  // namespace yfw_host
