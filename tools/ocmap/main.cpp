@@ -1,0 +1,73 @@
+// ocmap: OpenConfig local-routing <-> native static routes, through the
+// mapping plug-in loaded exactly as the router's framework loads it.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#include "common.h"
+
+#ifndef OCMAP_VERSION
+#define OCMAP_VERSION "unknown"
+#endif
+
+int main(int argc, char **argv) {
+    using namespace ocmap;
+    CLI::App app{
+        "ocmap - translate OpenConfig static routes (local-routes) to the native\n"
+        "router-static model and back, through the oc-localrouting mapping plug-in."};
+    app.set_version_flag("--version", std::string("ocmap ") + OCMAP_VERSION);
+    app.require_subcommand(1);
+    app.footer(
+        "Exit status: 0 success; 1 the mapping refused the request (one line\n"
+        "'ocmap: error 0xXXXXXXXX: TEXT (tag: TAG)' on standard error); 2 unusable\n"
+        "input or arguments.");
+
+    options o;
+    auto common = [&o](CLI::App *sub) {
+        sub->add_option("--store", o.store,
+                        "native running configuration (XML rooted at router-static); "
+                        "a missing file is an empty configuration");
+        sub->add_flag("--adds", o.adds,
+                      "print the plug-in's output adds, one line each, instead of the document");
+        sub->add_flag("--trace", o.trace, "plug-in trace lines to standard error");
+        sub->add_flag("--debug", o.debug, "plug-in debug log (levels 0 and 3) to standard error");
+        sub->add_option("--format", o.format, "output format")
+            ->check(CLI::IsMember({"xml"}))
+            ->default_str("xml");
+        sub->add_option("--plugin", o.plugin_path,
+                        "plug-in library (default: lib/libymap_oclocalrouting.so beside bin/)");
+    };
+
+    CLI::App *edit = app.add_subcommand("edit", "OpenConfig edit (request kind 1) -> native edit");
+    edit->add_option("FILE", o.file, "NETCONF <config> or <local-routes> document; - for stdin")
+        ->required();
+    common(edit);
+
+    CLI::App *get_config = app.add_subcommand(
+        "get-config", "OpenConfig read of configuration (kind 0): the native paths to read");
+    get_config->add_option("FILE", o.file,
+                           "subtree filter; none = all of local-routes; - for stdin");
+    common(get_config);
+
+    CLI::App *get = app.add_subcommand("get", "the same with operational state (kind 10)");
+    get->add_option("FILE", o.file, "subtree filter; none = all of local-routes; - for stdin");
+    common(get);
+
+    CLI::App *to_oc = app.add_subcommand("to-oc", "native router-static data -> OpenConfig data");
+    to_oc->add_option("FILE", o.file, "native data rooted at router-static; - for stdin")
+        ->required();
+    to_oc->add_flag("--state", o.state, "also the state leaves (request kind 10)");
+    common(to_oc);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        int rc = app.exit(e);
+        return rc == 0 ? exit_ok : exit_unusable;
+    }
+
+    if (*edit) return cmd_edit(o);
+    if (*get_config) return cmd_read(o, YFW_REQ_READ_CONFIG);
+    if (*get) return cmd_read(o, YFW_REQ_READ_STATE);
+    return cmd_to_oc(o);
+}

@@ -1,0 +1,34 @@
+// ocmap to-oc: native router-static data becomes OpenConfig data.
+#include <iostream>
+
+#include "common.h"
+
+namespace ocmap {
+
+int cmd_to_oc(const options &o) {
+    auto text = read_input(o.file);
+    if (!text) return exit_unusable;
+    yfw_host::input_error err;
+    auto tree = yfw_host::request_tree::from_xml(*text, o.file, "router-static",
+                                                 yfw_host::native_namespace, false, err);
+    if (!tree) {
+        print_unusable(err.text());
+        return exit_unusable;
+    }
+    if (!load_store(o)) return exit_unusable;
+    auto plugin = load_plugin(o);
+    if (!plugin) return exit_unusable;
+
+    yfw_host::output_tree out;
+    uint32_t kind = o.state ? YFW_REQ_READ_STATE : YFW_REQ_READ_CONFIG;
+    walk_result r = run_walk(o, kind, plugin->record().native_root_walker, *tree, out);
+    if (o.adds) print_adds(out);
+    if (r.rc != 0) {
+        print_refusal(r);
+        return exit_refused;
+    }
+    if (!o.adds) std::cout << out.to_xml(false);
+    return exit_ok;
+}
+
+}  // namespace ocmap
