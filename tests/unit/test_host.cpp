@@ -1,0 +1,227 @@
+// The host runtime: request trees from XML, the framework calls the walkers
+// rely on, and the output tree's grouping of adds into a document.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "test_support.h"
+
+using namespace oclr_test;
+
+namespace {
+
+const yfw_map_node *child(const yfw_map_node *n, const char *tag) {
+    for (uint32_t i = 0; i < n->child_count; ++i)
+        if (std::strcmp(n->children[i].tag, tag) == 0) return &n->children[i];
+    return nullptr;
+}
+
+yfw_host::input_error parse_error(const std::string &xml) {
+    yfw_host::input_error err;
+    auto t = yfw_host::request_tree::from_xml(xml, "bad.xml", "local-routes",
+                                              yfw_host::oc_namespace, true, err);
+    EXPECT_FALSE(t) << xml;
+    return err;
+}
+
+}  // namespace
+
+TEST(request_tree, namespaces_values_flags_and_own_operations) {
+    auto t = parse(R"(<config xmlns:nc="urn:ietf:params:xml:ns:netconf:base:1.0">
+  <oc:local-routes xmlns:oc="http://openconfig.net/yang/local-routing">
+    <oc:static-routes nc:operation="replace">
+      <oc:static>
+        <oc:prefix>10.0.0.0/8</oc:prefix>
+        <oc:next-hops><oc:next-hop nc:operation="delete"><oc:index>1</oc:index>
+          <oc:config><oc:next-hop>oc:DROP</oc:next-hop></oc:config>
+          <x:extra xmlns:x="urn:example:other"/></oc:next-hop></oc:next-hops>
+      </oc:static>
+    </oc:static-routes>
+  </oc:local-routes>
+</config>)");
+    const yfw_map_node *root = t.root();
+    EXPECT_STREQ(root->tag, "local-routes");
+    EXPECT_STREQ(root->ns, yfw_host::oc_namespace);
+    EXPECT_TRUE(root->flags & YFW_NODE_CHILDREN_VALID);
+    const yfw_map_node *sr = child(root, "static-routes");
+    ASSERT_NE(sr, nullptr);
+    EXPECT_EQ(sr->operation, YFW_OP_REPLACE);
+    const yfw_map_node *st = child(sr, "static");
+    EXPECT_EQ(st->operation, YFW_OP_NONE) << "operations are not inherited";
+    const yfw_map_node *prefix = child(st, "prefix");
+    EXPECT_STREQ(prefix->value, "10.0.0.0/8");
+    EXPECT_TRUE(prefix->flags & YFW_NODE_HAS_VALUE);
+    EXPECT_FALSE(prefix->flags & YFW_NODE_CHILDREN_VALID);
+    EXPECT_EQ(prefix->child_count, 0u);
+    const yfw_map_node *nh = child(child(st, "next-hops"), "next-hop");
+    EXPECT_EQ(nh->operation, YFW_OP_DELETE);
+    EXPECT_EQ(child(nh, "index")->operation, YFW_OP_NONE);
+    EXPECT_STREQ(child(child(nh, "config"), "next-hop")->value, "oc-loc-rt:DROP")
+        << "identities arrive in the module's own prefix";
+    EXPECT_STREQ(child(nh, "extra")->ns, "urn:example:other");
+    EXPECT_FALSE(child(nh, "extra")->flags & YFW_NODE_HAS_VALUE);
+
+    EXPECT_TRUE(yfw_map_is_request_add(st));
+    EXPECT_FALSE(yfw_map_is_request_add(nh));
+    EXPECT_TRUE(yfw_map_is_request_delete(nh));
+    auto read = parse(
+        "<local-routes "
+        "xmlns='http://openconfig.net/yang/local-routing'><static-routes/></local-routes>",
+        false);
+    EXPECT_FALSE(yfw_map_is_request_add(child(read.root(), "static-routes")));
+}
+
+TEST(request_tree, unusable_input_names_file_and_position) {
+    auto e = parse_error(
+        "<local-routes xmlns='http://openconfig.net/yang/local-routing'>\n  <static-routes "
+        "operation='x'");
+    EXPECT_EQ(e.file, "bad.xml");
+    EXPECT_NE(e.text().find("malformed XML"), std::string::npos) << e.text();
+
+    e = parse_error(
+        "<local-routes xmlns='http://openconfig.net/yang/local-routing' "
+        "xmlns:nc='urn:ietf:params:xml:ns:netconf:base:1.0'>\n <static-routes "
+        "nc:operation='purge'/></local-routes>");
+    EXPECT_EQ(e.line, 2u);
+    EXPECT_NE(e.message.find("'purge'"), std::string::npos) << e.text();
+
+    e = parse_error(
+        "<local-routes xmlns='http://openconfig.net/yang/local-routing'><p:x/></local-routes>");
+    EXPECT_NE(e.message.find("undeclared namespace prefix 'p'"), std::string::npos);
+
+    e = parse_error(
+        "<!DOCTYPE r [<!ENTITY a 'aaaa'>]><local-routes "
+        "xmlns='http://openconfig.net/yang/local-routing'/>");
+    EXPECT_NE(e.message.find("DOCTYPE"), std::string::npos);
+
+    e = parse_error("<config><local-routes xmlns='urn:wrong'/></config>");
+    EXPECT_NE(e.message.find("no <local-routes>"), std::string::npos);
+}
+
+TEST(framework_calls, hierarchy_current_list_node_info_and_leafref) {
+    auto t = parse(R"(<local-routes xmlns="http://openconfig.net/yang/local-routing"><static-routes>
+      <static><prefix>10.0.0.0/8</prefix><config><prefix>10.1.0.0/16</prefix></config></static>
+      <static><prefix>10.2.0.0/16</prefix><config><prefix>10.2.0.0/16</prefix></config></static>
+    </static-routes></local-routes>)");
+    yfw_host::output_tree out;
+    yfw_host::session s(YFW_REQ_EDIT, out, &t, {});
+    yfw_map_node *sr = &t.root()->children[0];
+    yfw_map_node *first = &sr->children[0], *second = &sr->children[1];
+    const char *path = "/local-routes/static-routes/static";
+
+    EXPECT_EQ(yfw_map_check_oc_leafref(s.ctx(), path, "config", "prefix", first),
+              YMAP_ERR_LIST_KEY);
+    EXPECT_EQ(s.error_tag(), "prefix");
+    EXPECT_EQ(yfw_map_check_oc_leafref(s.ctx(), path, "config", "prefix", second), 0u);
+
+    yfw_map_add_to_node_hierarchy(s.ctx(), t.root(), 1);
+    yfw_map_add_to_node_hierarchy(s.ctx(), second, 2);
+    ASSERT_EQ(yfw_map_update_current_list_node(s.ctx(), path), 0u);
+    const char *v = nullptr;
+    ASSERT_EQ(yfw_map_get_node_info(s.ctx(), path, "prefix", &v), 0u);
+    EXPECT_STREQ(v, "10.2.0.0/16");
+    EXPECT_NE(yfw_map_get_node_info(s.ctx(), path, "no-such-leaf", &v), 0u);
+    EXPECT_EQ(yfw_map_remove_from_node_hierarchy(s.ctx(), second), 0u);
+    EXPECT_NE(yfw_map_get_node_info(s.ctx(), path, "prefix", &v), 0u) << "the entry left the path";
+    EXPECT_EQ(s.hierarchy_depth(), 1u);
+
+    // Output list: the count grows on add and shrinks on remove.
+    uint8_t before = s.rctx()->output_list_count;
+    yfw_add_to_output_list_ctx(s.ctx(), first, s.tree());
+    EXPECT_EQ(s.rctx()->output_list_count, before + 1);
+    EXPECT_EQ(yfw_remove_from_output_list_ctx(s.ctx(), first, s.tree()), 0u);
+    EXPECT_NE(yfw_remove_from_output_list_ctx(s.ctx(), first, s.tree()), 0u);
+    EXPECT_EQ(s.rctx()->output_list_count, before);
+}
+
+TEST(framework_calls, key_leaf_added_to_a_request_entry_and_itree_stack) {
+    auto t = parse(R"(<local-routes xmlns="http://openconfig.net/yang/local-routing"><static-routes>
+      <static><config><set-tag>5</set-tag></config></static></static-routes></local-routes>)",
+                   false);
+    yfw_host::output_tree out;
+    yfw_host::session s(YFW_REQ_READ_CONFIG, out, &t, {});
+    yfw_map_node *entry = &t.root()->children[0].children[0];
+    yfw_map_node *config_before = &entry->children[0];
+    yfw_map_node *leaf = nullptr;
+    ASSERT_EQ(yfw_map_datatree_add_path_flagged(s.ctx(), entry, "prefix", yfw_host::oc_namespace,
+                                                nullptr, nullptr, &leaf, 0, 0),
+              0u);
+    ASSERT_NE(leaf, nullptr);
+    EXPECT_EQ(entry->child_count, 2u);
+    EXPECT_STREQ(entry->children[1].tag, "prefix");
+    EXPECT_EQ(leaf, &entry->children[1]);
+    EXPECT_STREQ(config_before->tag, "config") << "nodes seen before the add stay readable";
+    EXPECT_TRUE(out.adds().empty()) << "an add into a request node is not output";
+
+    EXPECT_EQ(yfw_map_util_itree_stack_size(s.ctx()), 0);
+    yfw_map_util_itree_stack_push(s.ctx(), entry->children, entry->child_count, nullptr);
+    yfw_itree_set *set = nullptr;
+    ASSERT_EQ(yfw_map_util_itree_stack_peak(s.ctx(), &set), 0u);
+    EXPECT_EQ(set->instances, entry->children);
+    EXPECT_EQ(set->count, 2u);
+    EXPECT_EQ(yfw_map_util_itree_stack_size(s.ctx()), 1);
+    yfw_map_util_itree_stack_pop(s.ctx());
+    EXPECT_EQ(yfw_map_util_itree_stack_size(s.ctx()), 0);
+
+    char *copy = yfw_strdup("prefix", "YFW MAP");
+    EXPECT_STREQ(copy, "prefix");
+    EXPECT_NE(copy, entry->children[1].tag);
+}
+
+TEST(output_tree, entries_group_under_newest_instances_and_keep_bound_operations) {
+    auto t = parse(
+        R"(<local-routes xmlns="http://openconfig.net/yang/local-routing" xmlns:nc="urn:ietf:params:xml:ns:netconf:base:1.0"><static-routes nc:operation="delete"/></local-routes>)");
+    yfw_map_node *bound = &t.root()->children[0];
+    yfw_host::output_tree out;
+    yfw_host::session s(YFW_REQ_EDIT, out, &t, {});
+    const char *ns = yfw_host::native_namespace;
+    const std::string P =
+        "/router-static/default-vrf/address-family/vrfipv4/vrf-unicast/vrf-prefixes/vrf-prefix";
+    auto add = [&](const std::string &path, const char *value, yfw_map_node *node, int entry) {
+        return yfw_map_datatree_add_path_flagged(s.ctx(), s.tree(), path.c_str(), ns, value, node,
+                                                 nullptr, entry, 0);
+    };
+    add("/router-static", nullptr, bound, 0);
+    add(P, nullptr, nullptr, 1);
+    add(P + "/prefix", "10.0.0.0", nullptr, 0);
+    add(P + "/vrf-route/vrf-next-hop-table/vrf-next-hop-next-hop-address", nullptr, nullptr, 1);
+    add(P + "/vrf-route/vrf-next-hop-table/vrf-next-hop-next-hop-address/next-hop-address",
+        "192.0.2.1", nullptr, 0);
+    add(P, nullptr, nullptr, 1);
+    add(P + "/prefix", "10.9.0.0", nullptr, 0);
+    add(P + "/prefix", "10.1.0.0", nullptr, 0);  // the last value wins
+    bound->operation = YFW_OP_REMOVE;
+    add(P + "/vrf-route/vrf-next-hop-table/vrf-next-hop-next-hop-address", nullptr, bound, 1);
+
+    ASSERT_EQ(out.adds().size(), 9u);
+    EXPECT_EQ(yfw_host::format_add(out.adds()[0]), "add /router-static bound:delete");
+    EXPECT_EQ(yfw_host::format_add(out.adds()[1]), "add " + P + " entry");
+    EXPECT_EQ(yfw_host::format_add(out.adds()[2]), "add " + P + "/prefix = 10.0.0.0");
+    EXPECT_EQ(yfw_host::format_add(out.adds()[8]),
+              "add " + P +
+                  "/vrf-route/vrf-next-hop-table/vrf-next-hop-next-hop-address entry bound:remove");
+
+    const yfw_host::out_node &doc = out.document();
+    ASSERT_EQ(doc.children.size(), 1u);
+    const yfw_host::out_node &rs = *doc.children[0];
+    EXPECT_EQ(rs.op, YFW_OP_DELETE);
+    const yfw_host::out_node *prefixes =
+        rs.children[0]->children[0]->children[0]->children[0]->children[0].get();
+    EXPECT_EQ(prefixes->name, "vrf-prefixes");
+    ASSERT_EQ(prefixes->children.size(), 2u);
+    EXPECT_EQ(prefixes->children[0]->children[0]->value, "10.0.0.0");
+    EXPECT_EQ(prefixes->children[1]->children[0]->value, "10.1.0.0");
+    EXPECT_EQ(prefixes->children[1]->children.size(), 2u) << "prefix and vrf-route";
+    const auto &table = *prefixes->children[1]->children[1]->children[0];
+    ASSERT_EQ(table.children.size(), 1u);
+    EXPECT_EQ(table.children[0]->op, YFW_OP_REMOVE);
+    EXPECT_TRUE(prefixes->children[0]->children[1]->children[0]->children[0]->children[0]->value ==
+                std::optional<std::string>("192.0.2.1"));
+
+    std::string xml = out.to_xml(true);
+    EXPECT_NE(
+        xml.find("<router-static xmlns=\"http://velmo.example/ns/yang/Velmo-Ornat-ip-static-cfg\" "
+                 "xmlns:nc=\"urn:ietf:params:xml:ns:netconf:base:1.0\" nc:operation=\"delete\">"),
+        std::string::npos)
+        << xml;
+}
