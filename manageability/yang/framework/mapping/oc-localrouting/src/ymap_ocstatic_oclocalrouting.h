@@ -21,12 +21,9 @@ YMAP_EXPORT int32_t yfw_ipstatic_init(void);
 YMAP_EXPORT extern sysdb_connid_t ip_static_sysdb_connid;
 YMAP_EXPORT extern uint32_t ipstatic_init_done;
 
-// Root walkers. The OpenConfig one stays weak until its walker module
-// exists, so the registration can be built and tested without it; a
-// missing walker shows up as a null slot in the record, which the host
-// refuses to call.
+// Root walkers, written into the registration record.
 YMAP_EXPORT ymap_result ymap_ox_ocstatic_openconfiglocalrouting_lvla_localroutes(
-    yfw_map_ctx *ctx, yfw_map_node *node, yfw_map_datatree *tree) __attribute__((weak));
+    yfw_map_ctx *ctx, yfw_map_node *node, yfw_map_datatree *tree);
 YMAP_EXPORT ymap_result ymap_xo_ocstatic_velmoornatipstaticcfg_lvla_routerstatic(
     yfw_map_ctx *ctx, yfw_map_node *node, yfw_map_datatree *tree);
 

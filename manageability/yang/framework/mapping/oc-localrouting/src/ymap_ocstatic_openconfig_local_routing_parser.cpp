@@ -1,0 +1,541 @@
+// The OpenConfig request walker: carries every edit and read of
+// local-routes through the schema, calling each node's handler, keeping the
+// framework's node hierarchy in step and dispatching children by tag. One
+// walker per node kind, driven by the generated table; trace records carry
+// each visited node's own walker name.
+//
+// Four mechanisms run through the whole tree and are what the mapping
+// callbacks rely on:
+//  - subtree filtering in reads (the filter word: selection leaves, content
+//    matches, select-all),
+//  - expansion: a node given without children in a read or a delete stands
+//    for its whole subtree, so every walker below it runs in walk-all mode
+//    with that same node and each handler produces its whole part,
+//  - replace in two passes: first everything below is removed (children
+//    detached, operation remove), then the given children are added,
+//  - list deletes: one entry named by its key (mode 2, one handler call) or
+//    a whole list (mode 1, for the length of the entry's expansion).
+// All walk state lives in the request context; nothing is allocated here.
+#include "ymap_frame.h"
+#include "ymap_ocstatic_oclocalrouting.h"
+#include "ymap_ox_schema.h"
+
+namespace {
+
+using ymap::schema_kind;
+using ymap::schema_node;
+namespace table = ymap::ox_schema;
+
+// Filter word bits.
+constexpr uint32_t select_all = 0x1;
+constexpr uint32_t selection_seen = 0x2;
+constexpr uint32_t content_match_seen = 0x4;
+constexpr uint32_t content_match_recorded = 0x10000;
+constexpr uint32_t filter_reset_mask = 0x11111110;
+// Replace bits.
+constexpr uint32_t replace_delete_pass = 0x40;
+constexpr uint32_t replace_readd_pass = 0x80;
+
+ymap_result walk(yfw_map_ctx *ctx, uint16_t row, yfw_map_node *node, yfw_map_datatree *tree);
+
+bool is_read(const yfw_map_ctx *ctx) {
+    return ctx->req_ctx->req_type == YFW_REQ_READ_CONFIG ||
+           ctx->req_ctx->req_type == YFW_REQ_READ_STATE;
+}
+// Only a true edit validates keys; unknown kinds are walked like edits
+// without those checks.
+bool is_strict_edit(const yfw_map_ctx *ctx) {
+    return ctx->req_ctx->req_type == YFW_REQ_EDIT;
+}
+bool reads_state(const yfw_map_ctx *ctx) {
+    return ctx->req_ctx->req_type == YFW_REQ_READ_STATE;
+}
+
+bool has_value(const yfw_map_node *n) {
+    return (n->flags & YFW_NODE_HAS_VALUE) != 0;
+}
+
+void set_operation(yfw_map_node *n, uint32_t op) {
+    n->operation = op;
+    n->flags |= YFW_NODE_OP_REWRITTEN;
+}
+
+void set_kind(yfw_map_node *n, uint32_t kind) {
+    n->node_kind = kind;
+    n->node_kind_flags |= YFW_KIND_SET_BIT;
+}
+
+void mark_key(yfw_map_node *n) {
+    n->key_marker = 1;
+    n->flags2 |= YFW_NODE_KEY_BIT;
+}
+
+void reset_filter(yfw_map_ctx *ctx) {
+    ctx->req_ctx->filter &= filter_reset_mask;
+}
+
+// A state subtree exists only for requests that read state; anywhere else
+// its tag is as unknown as any other.
+bool visible(const yfw_map_ctx *ctx, const schema_node &n) {
+    return !n.state_only || reads_state(ctx);
+}
+
+uint16_t child_row(const schema_node &parent, uint16_t k) {
+    return table::children[parent.first_child + k];
+}
+
+uint16_t schema_child(const yfw_map_ctx *ctx, const schema_node &parent, const char *tag) {
+    for (uint16_t k = 0; k < parent.child_count; ++k) {
+        uint16_t row = child_row(parent, k);
+        if (yfw_map_do_these_match(tag, table::nodes[row].tag) && visible(ctx, table::nodes[row]))
+            return row;
+    }
+    return ymap::no_node;
+}
+
+// Children of the node as the walker may use them. Returns false when the
+// node claims children it does not have.
+bool take_children(ymap::frame &fr, yfw_map_node *node, yfw_map_node *&children, uint32_t &count) {
+    children = nullptr;
+    count = 0;
+    if ((node->flags & YFW_NODE_CHILDREN_VALID) == 0) return true;
+    if (node->child_count != 0 && node->children == nullptr) {
+        YMAP_ERR(fr, "Failed to get subtrees!");
+        return false;
+    }
+    children = node->children;
+    count = node->child_count;
+    return true;
+}
+
+// One child that is not a walked schema child: refused in our own
+// namespace, handed to the augmentation handler in any other.
+ymap_result dispatch_other(ymap::frame &fr, const schema_node &parent, yfw_map_node *child,
+                           yfw_map_datatree *tree) {
+    if (yfw_map_do_these_match(table::ns, child->ns)) {
+        YMAP_ERR(fr, "Unsupported tag is specified in the request.");
+        ymap::set_error_tag(fr.ctx, child->tag);
+        return YMAP_ERR_UNSUPPORTED_TAG;
+    }
+    return parent.augments(fr.ctx, child, tree);
+}
+
+ymap_result dispatch_children(ymap::frame &fr, const schema_node &parent, yfw_map_node *children,
+                              uint32_t count, yfw_map_datatree *tree) {
+    ymap_result rc = YMAP_OK;
+    for (uint32_t i = 0; i < count && rc == YMAP_OK; ++i) {
+        yfw_map_node *child = &children[i];
+        if (child->tag == nullptr) {
+            YMAP_ERR(fr, "Tag name is not available!");
+            return YMAP_ERR_BAD_REQUEST;
+        }
+        uint16_t row = schema_child(fr.ctx, parent, child->tag);
+        rc = row != ymap::no_node ? walk(fr.ctx, row, child, tree)
+                                  : dispatch_other(fr, parent, child, tree);
+    }
+    return rc;
+}
+
+// Walks the schema children of `parent` with `node` itself, ignoring their
+// results, then the augmentation handler. The state child is walked only
+// when the request reads state: in schema order for an entry named by its
+// key, otherwise after the others (and after `restore_delete` has its
+// delete operation back, when given). The key leaf is walked only when
+// `with_key` is set.
+enum class state_order { in_schema_order, last };
+
+void walk_subtree_with(yfw_map_ctx *ctx, const schema_node &parent, yfw_map_node *node,
+                       yfw_map_datatree *tree, bool with_key, state_order order,
+                       yfw_map_node *restore_delete) {
+    const bool state_now = order == state_order::in_schema_order && reads_state(ctx);
+    for (uint16_t k = 0; k < parent.child_count; ++k) {
+        const schema_node &c = table::nodes[child_row(parent, k)];
+        if ((c.state_only && !state_now) || (c.is_key && !with_key)) continue;
+        walk(ctx, child_row(parent, k), node, tree);
+    }
+    if (restore_delete != nullptr) set_operation(restore_delete, YFW_OP_DELETE);
+    if (order == state_order::last && reads_state(ctx))
+        for (uint16_t k = 0; k < parent.child_count; ++k)
+            if (table::nodes[child_row(parent, k)].state_only)
+                walk(ctx, child_row(parent, k), node, tree);
+    parent.augments(ctx, node, tree);
+}
+
+// Expansion of a container: the node stands for its whole subtree.
+void expand_container(const schema_node &n, yfw_map_ctx *ctx, yfw_map_node *node,
+                      yfw_map_datatree *tree) {
+    req_ctx *req = ctx->req_ctx;
+    const bool set_walk_all = req->walk_all == 0;
+    if (set_walk_all) req->walk_all = 1;
+    const bool was_delete = yfw_map_is_request_delete(node) && node->operation == YFW_OP_DELETE;
+    if (was_delete) set_operation(node, YFW_OP_REMOVE);
+    walk_subtree_with(ctx, n, node, tree, true, state_order::last, nullptr);
+    if (was_delete) set_operation(node, YFW_OP_DELETE);
+    if (set_walk_all) req->walk_all = 0;
+    reset_filter(ctx);
+    req->filter &= ~(content_match_seen | selection_seen);
+}
+
+ymap_result walk_container(const schema_node &n, yfw_map_ctx *ctx, yfw_map_node *node,
+                           yfw_map_datatree *tree) {
+    YMAP_FRAME(fr, ctx, n.walker);
+    YMAP_CHECK_ARGS(fr, node, tree);
+    req_ctx *req = ctx->req_ctx;
+    yfw_map_node *children;
+    uint32_t count;
+    if (!take_children(fr, node, children, count)) {
+        YMAP_END(fr);
+        return YMAP_ERR_BAD_REQUEST;
+    }
+    const bool in_hierarchy = req->walk_all == 0;
+    if (in_hierarchy) {
+        yfw_map_add_to_node_hierarchy(ctx, node, 1);
+        set_kind(node, YFW_KIND_CONTAINER);
+        if (is_read(ctx)) reset_filter(ctx);
+    } else if (req->filter & select_all) {
+        count = 0;
+    }
+
+    // A replace first removes everything below (children detached), then
+    // adds what was given.
+    const bool replace = node->operation == YFW_OP_REPLACE;
+    yfw_map_node *saved_children = children;
+    const uint32_t saved_count = count;
+    if (replace) {
+        set_operation(node, YFW_OP_REMOVE);
+        req->replace_bits |= replace_delete_pass;
+        node->children = nullptr;
+        node->child_count = 0;
+        node->flags &= ~YFW_NODE_CHILDREN_VALID;
+        count = 0;
+    }
+    // State subtrees expand only in reads; their leaves exist only there.
+    const bool may_expand_delete = !n.state_only;
+
+    ymap_result rc = YMAP_OK;
+    for (int pass = 0; pass < (replace ? 2 : 1); ++pass) {
+        if (rc == YMAP_OK) {
+            rc = n.container_handler(ctx, node, count, tree);
+            if (rc == YMAP_OK && count != 0)
+                rc = dispatch_children(fr, n, node->children, count, tree);
+        }
+        if ((req->filter & content_match_seen) && !(req->filter & selection_seen)) {
+            // Only content matches below: the whole container is selected.
+            req->filter |= select_all;
+            req->filter &= ~(content_match_seen | selection_seen);
+        }
+        if ((count == 0 || (req->filter & select_all)) &&
+            (is_read(ctx) || (may_expand_delete && yfw_map_is_request_delete(node))))
+            expand_container(n, ctx, node, tree);
+        if (replace && pass == 0) {
+            set_operation(node, YFW_OP_NONE);
+            req->replace_bits |= replace_readd_pass;
+            req->replace_bits &= ~replace_delete_pass;
+            node->children = saved_children;
+            node->child_count = saved_count;
+            node->flags |= YFW_NODE_CHILDREN_VALID;
+            count = saved_count;
+        }
+    }
+    if (replace) req->replace_bits &= ~(replace_delete_pass | replace_readd_pass);
+    if (in_hierarchy) yfw_map_remove_from_node_hierarchy(ctx, node);
+    YMAP_END(fr);
+    return rc;
+}
+
+// What the key scan of a list entry found among its children.
+struct key_notes {
+    uint32_t key_children = 0;
+    uint32_t valued_keys = 0;
+    bool key_without_value = false;
+    bool non_key_child = false;
+};
+
+// Walks one entry's children (or one instance's): the key through its leaf
+// walker after the key checks, the inner containers unless this is the
+// delete pass of a replace, anything else as in the child dispatch.
+ymap_result dispatch_entry(ymap::frame &fr, const schema_node &n, yfw_map_node *entry,
+                           yfw_map_datatree *tree, key_notes &notes) {
+    yfw_map_ctx *ctx = fr.ctx;
+    const schema_node &key = table::nodes[n.key];
+    const bool delete_pass = (ctx->req_ctx->replace_bits & replace_delete_pass) != 0;
+    yfw_map_node *children;
+    uint32_t count;
+    if (!take_children(fr, entry, children, count)) return YMAP_ERR_BAD_REQUEST;
+    ymap_result rc = YMAP_OK;
+    for (uint32_t i = 0; i < count && rc == YMAP_OK; ++i) {
+        yfw_map_node *child = &children[i];
+        if (child->tag == nullptr) {
+            YMAP_ERR(fr, "Tag name is not available!");
+            return YMAP_ERR_BAD_REQUEST;
+        }
+        if (yfw_map_do_these_match(child->tag, key.tag)) {
+            if (is_strict_edit(ctx) && !has_value(child)) {
+                YMAP_ERR(fr, "Empty list key specified.");
+                ymap::set_error_tag(ctx, child->tag);
+                return YMAP_ERR_LIST_KEY;
+            }
+            if (yfw_map_is_request_delete(child)) {
+                YMAP_ERR(fr, "The key node should not have delete operation.");
+                return YMAP_ERR_KEY_DELETE;
+            }
+            rc = walk(ctx, n.key, child, tree);
+            if (has_value(child))
+                ++notes.valued_keys;
+            else
+                notes.key_without_value = true;
+            mark_key(child);
+            continue;
+        }
+        if (delete_pass) continue;
+        uint16_t row = schema_child(ctx, n, child->tag);
+        if (row != ymap::no_node) {
+            rc = walk(ctx, row, child, tree);
+            notes.non_key_child = true;
+        } else {
+            rc = dispatch_other(fr, n, child, tree);
+        }
+    }
+    return rc;
+}
+
+ymap_result walk_list(const schema_node &n, yfw_map_ctx *ctx, yfw_map_node *node,
+                      yfw_map_datatree *tree) {
+    YMAP_FRAME(fr, ctx, n.walker);
+    YMAP_CHECK_ARGS(fr, node, tree);
+    req_ctx *req = ctx->req_ctx;
+    const schema_node &key = table::nodes[n.key];
+    yfw_map_node *children;
+    uint32_t count;
+    if (!take_children(fr, node, children, count)) {
+        YMAP_END(fr);
+        return YMAP_ERR_BAD_REQUEST;
+    }
+    // In walk-all mode with select-all the node is an ancestor's whose
+    // children are not this list's entries.
+    const bool ancestor = req->walk_all != 0 && (req->filter & select_all);
+    if (ancestor) count = 0;
+    if (count == 0) {
+        YMAP_ERR(fr, "No keys specified with a list node.");
+        if (req->walk_all == 0 && req->list_delete_mode == 0 && !is_read(ctx)) {
+            YMAP_ERR(fr, "No keys specified with a list node.");
+            YMAP_END(fr);
+            return YMAP_ERR_BAD_REQUEST;
+        }
+    }
+    const bool in_hierarchy = req->walk_all == 0;
+    if (in_hierarchy) {
+        yfw_map_add_to_node_hierarchy(ctx, node, 2);
+        set_kind(node, YFW_KIND_LIST_ENTRY);
+        if (is_read(ctx)) reset_filter(ctx);
+    }
+    ymap_result rc = yfw_map_update_current_list_node(ctx, n.list_path);
+
+    // Key scan and key check of the entry as given.
+    key_notes scan;
+    const bool scan_keys = count != 0 && req->walk_all == 0 && req->list_delete_mode == 0;
+    if (rc == YMAP_OK && scan_keys) {
+        for (uint32_t i = 0; i < count; ++i) {
+            yfw_map_node *child = &children[i];
+            if (!yfw_map_do_these_match(child->tag, key.tag)) {
+                scan.non_key_child = true;
+                continue;
+            }
+            ++scan.key_children;
+            if (is_strict_edit(ctx)) {
+                ymap_result lr =
+                    yfw_map_check_oc_leafref(ctx, n.list_path, "config", key.tag, node);
+                if (lr != YMAP_OK) {
+                    YMAP_ERR(fr, "leafref value check fail");
+                    if (in_hierarchy) yfw_map_remove_from_node_hierarchy(ctx, node);
+                    YMAP_END(fr);
+                    return lr;
+                }
+            }
+            mark_key(child);
+            if (has_value(child))
+                ++scan.valued_keys;
+            else
+                scan.key_without_value = true;
+        }
+    }
+    if (scan_keys && ((scan.valued_keys == 0 && is_strict_edit(ctx)) || scan.valued_keys >= 2 ||
+                      scan.key_children >= 2)) {
+        YMAP_ERR(fr, "List key node error.");
+        ymap::set_error_tag(ctx, key.tag);
+        rc = YMAP_ERR_LIST_KEY;
+    }
+
+    const bool replace = node->operation == YFW_OP_REPLACE;
+    if (replace) {
+        set_operation(node, YFW_OP_REMOVE);
+        req->replace_bits |= replace_delete_pass;
+        scan.key_without_value = false;
+        scan.non_key_child = false;
+    }
+
+    bool list_delete_used = false;
+    bool whole_list_delete = false;  // mode 1 set here, cleared when the entry ends
+    // A copy: the framework's stack may move while entries are expanded.
+    yfw_itree_set taken{};
+    const yfw_itree_set *instances = nullptr;
+    for (int pass = 0; pass < (replace ? 2 : 1); ++pass) {
+        if (rc == YMAP_OK) {
+            const uint16_t stack_before = yfw_map_util_itree_stack_size(ctx);
+            const bool is_delete = yfw_map_is_request_delete(node);
+            if (is_delete && !scan.non_key_child && scan.key_children >= 1 &&
+                req->list_delete_mode == 0) {
+                // Delete of one entry named by its key.
+                req->list_delete_mode = 2;
+                rc = n.handler(ctx, node, tree);
+                req->list_delete_mode = 0;
+                list_delete_used = true;
+            } else {
+                if (is_delete && count == 0 && req->list_delete_mode == 0 && req->walk_all == 1) {
+                    req->list_delete_mode = 1;
+                    whole_list_delete = true;
+                    list_delete_used = true;
+                }
+                rc = n.handler(ctx, node, tree);
+            }
+            if (static_cast<uint16_t>(yfw_map_util_itree_stack_size(ctx)) >
+                static_cast<uint16_t>(stack_before)) {
+                yfw_itree_set *top = nullptr;
+                if (yfw_map_util_itree_stack_peak(ctx, &top) == YMAP_OK && top != nullptr) {
+                    taken = *top;
+                    instances = &taken;
+                }
+            }
+            if (rc == YMAP_OK)
+                ctx->cur_list_op = (node->flags & YFW_NODE_OP_REWRITTEN) ? node->operation : 0;
+        }
+
+        // Each instance the framework produced, or the entry itself.
+        const uint32_t n_instances =
+            instances != nullptr && instances->count != 0 ? instances->count : 1;
+        for (uint32_t idx = 0; idx < n_instances; ++idx) {
+            yfw_map_node *inst =
+                instances != nullptr && instances->count != 0 ? &instances->instances[idx] : node;
+            const bool added = idx >= 1;
+            if (added) {
+                yfw_map_add_to_node_hierarchy(ctx, inst, 2);
+                yfw_map_update_current_list_node(ctx, n.list_path);
+            }
+            if (instances != nullptr && instances->callback != nullptr) {
+                if (yfw_map_is_request_delete(node)) set_operation(inst, YFW_OP_REMOVE);
+                instances->callback(ctx, inst, tree, 0);
+            }
+            key_notes given;
+            const bool own_children = !(ancestor && inst == node);
+            if (rc == YMAP_OK && own_children) rc = dispatch_entry(fr, n, inst, tree, given);
+
+            const bool read_or_delete = is_read(ctx) || yfw_map_is_request_delete(node);
+            if (rc == YMAP_OK && given.valued_keys >= 1 && !given.key_without_value &&
+                !given.non_key_child && read_or_delete) {
+                // Keyed expansion: the entry named only by its key stands
+                // for everything in it.
+                const uint32_t saved_walk_all = req->walk_all;
+                const uint32_t saved_mode = req->list_delete_mode;
+                req->walk_all = 1;
+                if (list_delete_used) req->list_delete_mode = 1;
+                if (yfw_map_is_request_delete(node)) set_operation(inst, YFW_OP_REMOVE);
+                yfw_map_node *inst_children = inst->children;
+                const uint32_t inst_count = inst->child_count;
+                const uint8_t inst_flags = inst->flags;
+                yfw_map_util_itree_stack_push(ctx, inst_children, inst_count, nullptr);
+                inst->children = nullptr;
+                inst->child_count = 0;
+                inst->flags &= ~YFW_NODE_CHILDREN_VALID;
+                walk_subtree_with(ctx, n, inst, tree, false, state_order::in_schema_order, nullptr);
+                req->walk_all = saved_walk_all;
+                req->list_delete_mode = saved_mode;
+                inst->children = inst_children;
+                inst->child_count = inst_count;
+                if (inst_flags & YFW_NODE_CHILDREN_VALID) inst->flags |= YFW_NODE_CHILDREN_VALID;
+                yfw_map_util_itree_stack_pop(ctx);
+            }
+            const bool inst_empty = !own_children || (inst->flags & YFW_NODE_CHILDREN_VALID) == 0 ||
+                                    inst->child_count == 0;
+            if (inst_empty && read_or_delete) {
+                // Expansion without children: the key, config and inner
+                // container with the node itself, state after the delete
+                // operation is restored.
+                const uint32_t saved_walk_all = req->walk_all;
+                const uint32_t saved_mode = req->list_delete_mode;
+                req->walk_all = 1;
+                yfw_map_node *restore = nullptr;
+                if (yfw_map_is_request_delete(node)) {
+                    if (node->operation == YFW_OP_DELETE) {
+                        set_operation(node, YFW_OP_REMOVE);
+                        restore = node;
+                    }
+                    if (req->list_delete_mode == 0) req->list_delete_mode = 1;
+                }
+                walk_subtree_with(ctx, n, node, tree, true, state_order::last, restore);
+                req->walk_all = saved_walk_all;
+                req->list_delete_mode = saved_mode;
+            }
+            if (added) yfw_map_remove_from_node_hierarchy(ctx, inst);
+        }
+
+        if (rc == YMAP_OK && is_read(ctx) && req->walk_all == 0 && scan.key_children == 0 &&
+            scan.non_key_child) {
+            // A read that names an entry by other leaves only: the key is
+            // added to the request so the answer can carry it.
+            yfw_map_node *key_leaf = nullptr;
+            rc = yfw_map_datatree_add_path_flagged(ctx, node, key.tag, node->ns, nullptr, nullptr,
+                                                   &key_leaf, 0, 0);
+            if (key_leaf != nullptr) mark_key(key_leaf);
+        }
+        if (replace && pass == 0) {
+            set_operation(node, YFW_OP_NONE);
+            req->replace_bits &= ~replace_delete_pass;
+        }
+    }
+    if (replace) req->replace_bits &= ~(replace_delete_pass | replace_readd_pass);
+    if (instances != nullptr && instances->count != 0) yfw_map_util_itree_stack_pop(ctx);
+    if (whole_list_delete) req->list_delete_mode = 0;
+    if (in_hierarchy) yfw_map_remove_from_node_hierarchy(ctx, node);
+    YMAP_END(fr);
+    return rc;
+}
+
+ymap_result walk_leaf(const schema_node &n, yfw_map_ctx *ctx, yfw_map_node *node,
+                      yfw_map_datatree *tree) {
+    YMAP_FRAME(fr, ctx, n.walker);
+    YMAP_CHECK_ARGS(fr, node, tree);
+    req_ctx *req = ctx->req_ctx;
+    ymap_result rc = n.handler(ctx, node, tree);
+    // In walk-all mode the node is an ancestor's and is left alone.
+    if (req->walk_all == 0 && req->list_delete_mode == 0) {
+        set_kind(node, YFW_KIND_SELECTION_LEAF);
+        if (!n.is_key && is_read(ctx)) {
+            if (has_value(node)) {
+                req->filter |= content_match_seen | content_match_recorded;
+                set_kind(node, YFW_KIND_CONTENT_MATCH);
+            } else {
+                req->filter |= selection_seen;
+            }
+        }
+    }
+    YMAP_END(fr);
+    return rc;
+}
+
+// Recursion depth is the schema's depth, fixed at build time.
+ymap_result walk(yfw_map_ctx *ctx, uint16_t row, yfw_map_node *node, yfw_map_datatree *tree) {
+    const schema_node &n = table::nodes[row];
+    switch (n.kind) {
+        case schema_kind::container: return walk_container(n, ctx, node, tree);
+        case schema_kind::list: return walk_list(n, ctx, node, tree);
+        case schema_kind::leaf: return walk_leaf(n, ctx, node, tree);
+    }
+    return YMAP_ERR_INVALID_ARGS;
+}
+
+}  // namespace
+
+extern "C" YMAP_EXPORT ymap_result ymap_ox_ocstatic_openconfiglocalrouting_lvla_localroutes(
+    yfw_map_ctx *ctx, yfw_map_node *node, yfw_map_datatree *tree) {
+    return walk(ctx, 0, node, tree);
+}
