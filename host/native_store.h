@@ -1,12 +1,13 @@
-// The native running configuration: an XML document rooted at
-// router-static, loaded into the configuration database the plug-in's
-// lookups read.
+// The native running configuration as the plug-in's lookups see it: every
+// next-hop of the default VRF's unicast prefixes, loaded into the
+// configuration database.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "data_tree.h"
 #include "yfw_host.h"
 
 namespace yfw_host {
@@ -16,10 +17,14 @@ struct store_load_stats {
     std::size_t next_hops = 0;
 };
 
-// Parses the store text and writes every next-hop of the default VRF's
-// unicast prefixes into the database (which is cleared first). Returns
-// nullopt with err set when the document is unusable; nothing is written
+// Writes every next-hop of the default VRF's unicast prefixes of a native
+// configuration into the database (which is cleared first). Returns nullopt
+// with err set when an address does not parse; the database is left empty
 // then.
+std::optional<store_load_stats> load_native_store(const data_node &config, const std::string &file,
+                                                  input_error &err);
+
+// The same from the store's text, checked against the schema first.
 std::optional<store_load_stats> load_native_store(std::string_view text, const std::string &file,
                                                   input_error &err);
 

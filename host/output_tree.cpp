@@ -1,6 +1,7 @@
 // The output tree: the record of every add and the document they build.
 #include <cstring>
 
+#include "data_tree.h"
 #include "yfw_host.h"
 
 namespace yfw_host {
@@ -21,6 +22,7 @@ out_node *append_child(out_node *parent, std::string_view name, const char *ns) 
     auto child = std::make_unique<out_node>();
     child->name = std::string(name);
     child->ns = ns ? ns : "";
+    child->parent = parent;
     out_node *raw = child.get();
     parent->children.push_back(std::move(child));
     // The index's view must point at storage that lives as long as the node.
@@ -74,10 +76,16 @@ ymap_result output_tree::add(const char *path, const char *ns, const char *value
         }
         if (last) {
             if (value) next->value = value;
-            if (created && req_node) next->op = req_node->operation;
+            // A node reached again by another bound add keeps both meanings:
+            // removed and then added again is a replace.
+            if (req_node)
+                next->op = created || !next->op
+                               ? req_node->operation
+                               : combine_operations(*next->op, req_node->operation);
         }
         at = next;
     }
+    if (record_) adds_.back().node = at;
     return YMAP_OK;
 }
 

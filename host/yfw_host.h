@@ -53,6 +53,8 @@ public:
                            const char *value);
     const char *keep(std::string_view text);
     yfw_map_node *alloc_nodes(uint32_t count);
+    // Keeps something the tree's texts point into alive as long as the tree.
+    void hold(std::shared_ptr<const void> owner) { held_.push_back(std::move(owner)); }
 
     // Builds the tree of the element `root_name` in `root_ns`, found as the
     // document element or as a child of a wrapper element (config, filter,
@@ -60,6 +62,17 @@ public:
     static std::optional<request_tree> from_xml(std::string_view text, const std::string &file,
                                                 const char *root_name, const char *root_ns,
                                                 bool edit, input_error &err);
+    // The same from an RFC 7951 JSON document: the root is a top-level
+    // member "module:root_name" (or one inside a single wrapper object),
+    // operations come from "ietf-netconf:operation" metadata and identities
+    // of openconfig-local-routing reach the plug-in as oc-loc-rt:NAME.
+    static std::optional<request_tree> from_json(std::string_view text, const std::string &file,
+                                                 const char *root_name, const char *root_ns,
+                                                 bool edit, input_error &err);
+    // JSON when the first character that is not white space is '{', else XML.
+    static std::optional<request_tree> parse(std::string_view text, const std::string &file,
+                                             const char *root_name, const char *root_ns, bool edit,
+                                             input_error &err);
 
     yfw_map_node *root_ = nullptr;
 
@@ -67,9 +80,12 @@ private:
     std::unique_ptr<pugi::xml_document> doc_;
     std::vector<std::unique_ptr<yfw_map_node[]>> node_blocks_;
     std::deque<std::string> texts_;
+    std::vector<std::shared_ptr<const void>> held_;
 };
 
 // ------------------------------------------------------------------ output
+
+struct out_node;
 
 struct output_add {
     std::string path;
@@ -78,6 +94,7 @@ struct output_add {
     int flag1 = 0;
     int flag2 = 0;
     std::optional<uint32_t> bound_op;  // the request node's operation at the time of the add
+    const out_node *node = nullptr;    // the document node the add reached
 };
 
 struct out_node {
@@ -86,6 +103,7 @@ struct out_node {
     std::optional<std::string> value;
     std::optional<uint32_t> op;
     bool list_entry = false;
+    out_node *parent = nullptr;
     std::vector<std::unique_ptr<out_node>> children;
     // Newest child per name: adds descend into the newest instance.
     std::vector<std::pair<std::string_view, out_node *>> newest;

@@ -6,10 +6,9 @@
 #include <iterator>
 #include <sstream>
 
-#include <filesystem>
-
 #include "native_store.h"
 #include "platform_runtime.h"
+#include "running_store.h"
 #include "sysdb_writer.h"
 
 namespace ocmap {
@@ -28,17 +27,24 @@ std::optional<std::string> read_input(const std::string &file) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool load_store(const options &o) {
-    platform::sysdb_clear();
-    if (o.store.empty() || !std::filesystem::exists(o.store)) return true;
-    auto text = read_input(o.store);
-    if (!text) return false;
+std::optional<yfw_host::request_tree> parse_request(const std::string &text,
+                                                    const std::string &name, const char *root_name,
+                                                    const char *root_ns, bool edit) {
     yfw_host::input_error err;
-    if (!yfw_host::load_native_store(*text, o.store, err)) {
-        print_unusable(err.text());
-        return false;
-    }
-    return true;
+    auto tree = yfw_host::request_tree::parse(text, name, root_name, root_ns, edit, err);
+    if (!tree) print_unusable(err.text());
+    return tree;
+}
+
+std::optional<yfw_host::data_tree> load_store(const options &o) {
+    platform::sysdb_clear();
+    const yfw_host::schema_node &root = yfw_host::yang_schema::get().native_root();
+    if (o.store.empty()) return yfw_host::data_tree::empty(root);
+    yfw_host::input_error err;
+    auto config = yfw_host::read_store(o.store, err);
+    if (config && yfw_host::load_native_store(*config->root, o.store, err)) return config;
+    print_unusable(err.text());
+    return std::nullopt;
 }
 
 std::optional<yfw_host::plugin> load_plugin(const options &o) {
@@ -111,6 +117,14 @@ void print_refusal(const walk_result &r) {
     std::cerr << "ocmap: error " << code << ": " << text;
     if (!r.error_tag.empty()) std::cerr << " (tag: " << r.error_tag << ")";
     std::cerr << "\n";
+}
+
+std::optional<yfw_host::data_tree> document_or_refuse(const yfw_host::output_tree &out,
+                                                      const yfw_host::schema_node &root) {
+    std::string err;
+    auto doc = yfw_host::document_of(out, root, err);
+    if (!doc) print_refusal({yfw_host::store_apply_refused, err, {}});
+    return doc;
 }
 
 void print_unusable(const std::string &message) {

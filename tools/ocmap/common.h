@@ -1,10 +1,11 @@
-// What every ocmap subcommand shares: options, loading the plug-in, running
-// a walk, printing adds and the error line.
+// What every ocmap subcommand shares: options, loading the store and the
+// plug-in, running a walk, printing adds, documents and the error line.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include "data_tree.h"
 #include "yfw_host.h"
 
 namespace ocmap {
@@ -21,15 +22,25 @@ struct options {
     bool trace = false;
     bool debug = false;
     bool state = false;  // to-oc --state
+    yfw_host::doc_format output() const {
+        return format == "json" ? yfw_host::doc_format::json : yfw_host::doc_format::xml;
+    }
 };
 
 // Reads FILE (or standard input for "-"). On failure prints the reason and
 // returns nullopt.
 std::optional<std::string> read_input(const std::string &file);
 
-// Loads --store into the configuration database (a missing file is an
-// empty configuration). Prints the reason and returns false when unusable.
-bool load_store(const options &o);
+// Parses a request (XML or JSON) rooted at root_name in root_ns; prints the
+// reason and returns nullopt when unusable.
+std::optional<yfw_host::request_tree> parse_request(const std::string &text,
+                                                    const std::string &name, const char *root_name,
+                                                    const char *root_ns, bool edit);
+
+// Reads --store (a missing file is an empty configuration) and loads it into
+// the configuration database. Prints the reason and returns nullopt when
+// unusable.
+std::optional<yfw_host::data_tree> load_store(const options &o);
 
 // Loads the plug-in and registers it; prints the reason on failure.
 std::optional<yfw_host::plugin> load_plugin(const options &o);
@@ -44,6 +55,11 @@ struct walk_result {
 };
 walk_result run_walk(const options &o, uint32_t kind, yfw_map_walker_fn walker,
                      yfw_host::request_tree &tree, yfw_host::output_tree &out);
+
+// The document an output tree holds, bound to the schema of root. When the
+// plug-in wrote outside it, prints the error line and returns nullopt.
+std::optional<yfw_host::data_tree> document_or_refuse(const yfw_host::output_tree &out,
+                                                      const yfw_host::schema_node &root);
 
 // "ocmap: error 0xXXXXXXXX: TEXT (tag: TAG)" on standard error.
 void print_refusal(const walk_result &r);

@@ -1,21 +1,34 @@
-// ocmap edit: an OpenConfig edit (request kind 1) becomes a native edit.
+// ocmap edit: an OpenConfig edit (request kind 1) becomes a native edit,
+// and with --apply that edit is made to the running configuration.
 #include <iostream>
 
 #include "common.h"
+#include "running_store.h"
 
 namespace ocmap {
 
 int cmd_edit(const options &o) {
-    auto text = read_input(o.file);
-    if (!text) return exit_unusable;
-    yfw_host::input_error err;
-    auto tree = yfw_host::request_tree::from_xml(*text, o.file, "local-routes",
-                                                 yfw_host::oc_namespace, true, err);
-    if (!tree) {
-        print_unusable(err.text());
+    if (o.apply && o.store.empty()) {
+        print_unusable("--apply needs --store FILE, the configuration to apply the edit to");
         return exit_unusable;
     }
-    if (!load_store(o)) return exit_unusable;
+    auto text = read_input(o.file);
+    if (!text) return exit_unusable;
+    auto tree = parse_request(*text, o.file, "local-routes", yfw_host::oc_namespace, true);
+    if (!tree) return exit_unusable;
+
+    // Held from before the store is read until it is written, so that a
+    // concurrent apply sees this one's result.
+    std::optional<yfw_host::store_lock> lock;
+    if (o.apply) {
+        lock.emplace(o.store);
+        if (!lock->ok()) {
+            print_unusable(lock->error());
+            return exit_unusable;
+        }
+    }
+    auto config = load_store(o);
+    if (!config) return exit_unusable;
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;
 
@@ -26,7 +39,18 @@ int cmd_edit(const options &o) {
         print_refusal(r);
         return exit_refused;
     }
-    if (!o.adds) std::cout << out.to_xml(true);
+    auto doc = document_or_refuse(out, yfw_host::yang_schema::get().native_root());
+    if (!doc) return exit_refused;
+    yfw_host::apply_error err;
+    if (o.apply && !yfw_host::commit_edit(o.store, *config, out, err)) {
+        if (err.tag.empty()) {
+            print_unusable(err.message);
+            return exit_unusable;
+        }
+        print_refusal({yfw_host::store_apply_refused, err.message, err.tag});
+        return exit_refused;
+    }
+    if (!o.adds) std::cout << yfw_host::write_document(*doc->root, o.output(), true);
     return exit_ok;
 }
 

@@ -18,9 +18,10 @@ int main(int argc, char **argv) {
     app.set_version_flag("--version", std::string("ocmap ") + OCMAP_VERSION);
     app.require_subcommand(1);
     app.footer(
-        "Exit status: 0 success; 1 the mapping refused the request (one line\n"
-        "'ocmap: error 0xXXXXXXXX: TEXT (tag: TAG)' on standard error); 2 unusable\n"
-        "input or arguments.");
+        "Requests and native data are XML or RFC 7951 JSON (a document whose first\n"
+        "character is '{'). Exit status: 0 success; 1 the mapping or the apply refused\n"
+        "the request (one line 'ocmap: error 0xXXXXXXXX: TEXT (tag: TAG)' on standard\n"
+        "error); 2 unusable input or arguments.");
 
     options o;
     auto common = [&o](CLI::App *sub) {
@@ -31,20 +32,24 @@ int main(int argc, char **argv) {
                       "print the plug-in's output adds, one line each, instead of the document");
         sub->add_flag("--trace", o.trace, "plug-in trace lines to standard error");
         sub->add_flag("--debug", o.debug, "plug-in debug log (levels 0 and 3) to standard error");
-        sub->add_option("--format", o.format, "output format")
-            ->check(CLI::IsMember({"xml"}))
+        sub->add_option("--format", o.format, "output format: xml, or json (RFC 7951)")
+            ->check(CLI::IsMember({"xml", "json"}))
             ->default_str("xml");
         sub->add_option("--plugin", o.plugin_path,
                         "plug-in library (default: lib/libymap_oclocalrouting.so beside bin/)");
     };
 
     CLI::App *edit = app.add_subcommand("edit", "OpenConfig edit (request kind 1) -> native edit");
-    edit->add_option("FILE", o.file, "NETCONF <config> or <local-routes> document; - for stdin")
+    edit->add_option("FILE", o.file,
+                     "NETCONF <config> or <local-routes> document, or JSON; - for stdin")
         ->required();
+    edit->add_flag("--apply", o.apply,
+                   "apply the native edit to --store (atomically, under a lock), only when the "
+                   "mapping succeeded");
     common(edit);
 
     CLI::App *get_config = app.add_subcommand(
-        "get-config", "OpenConfig read of configuration (kind 0): the native paths to read");
+        "get-config", "OpenConfig read of configuration (kind 0), answered from --store");
     get_config->add_option("FILE", o.file,
                            "subtree filter; none = all of local-routes; - for stdin");
     common(get_config);

@@ -1,9 +1,11 @@
 // ocmap get-config / get: an OpenConfig read (kind 0, or 10 with state).
 // The filter goes through the OpenConfig walker, which names the native
-// paths to read.
+// paths to read; they select data from the running configuration, and the
+// native walker turns that data into the OpenConfig answer.
 #include <iostream>
 
 #include "common.h"
+#include "running_store.h"
 
 namespace ocmap {
 
@@ -16,26 +18,39 @@ int cmd_read(const options &o, uint32_t kind) {
         text = std::move(*t);
         name = o.file;
     }
-    yfw_host::input_error err;
-    auto tree = yfw_host::request_tree::from_xml(text, name, "local-routes", yfw_host::oc_namespace,
-                                                 false, err);
-    if (!tree) {
-        print_unusable(err.text());
-        return exit_unusable;
-    }
-    if (!load_store(o)) return exit_unusable;
+    auto filter = parse_request(text, name, "local-routes", yfw_host::oc_namespace, false);
+    if (!filter) return exit_unusable;
+    auto config = load_store(o);
+    if (!config) return exit_unusable;
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;
+    const auto &schema = yfw_host::yang_schema::get();
 
-    yfw_host::output_tree out;
+    yfw_host::output_tree paths;
     if (o.adds) std::cout << "# walk ox\n";
-    walk_result r = run_walk(o, kind, plugin->record().oc_root_walker, *tree, out);
+    walk_result r = run_walk(o, kind, plugin->record().oc_root_walker, *filter, paths);
+    if (o.adds) print_adds(paths);
+    if (r.rc != 0) {
+        print_refusal(r);
+        return exit_refused;
+    }
+    auto query = document_or_refuse(paths, schema.native_root());
+    if (!query) return exit_refused;
+
+    yfw_host::selection selected(*config->root, *query->root);
+    yfw_host::request_tree data = selected.request();
+    yfw_host::output_tree out;
+    if (o.adds) std::cout << "# walk xo\n";
+    r = run_walk(o, kind, plugin->record().native_root_walker, data, out);
     if (o.adds) print_adds(out);
     if (r.rc != 0) {
         print_refusal(r);
         return exit_refused;
     }
-    if (!o.adds) std::cout << out.to_xml(false);
+    if (o.adds) return exit_ok;
+    auto doc = document_or_refuse(out, schema.oc_root());
+    if (!doc) return exit_refused;
+    std::cout << yfw_host::write_document(*doc->root, o.output(), false);
     return exit_ok;
 }
 

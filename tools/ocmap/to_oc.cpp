@@ -8,13 +8,8 @@ namespace ocmap {
 int cmd_to_oc(const options &o) {
     auto text = read_input(o.file);
     if (!text) return exit_unusable;
-    yfw_host::input_error err;
-    auto tree = yfw_host::request_tree::from_xml(*text, o.file, "router-static",
-                                                 yfw_host::native_namespace, false, err);
-    if (!tree) {
-        print_unusable(err.text());
-        return exit_unusable;
-    }
+    auto tree = parse_request(*text, o.file, "router-static", yfw_host::native_namespace, false);
+    if (!tree) return exit_unusable;
     if (!load_store(o)) return exit_unusable;
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;
@@ -27,7 +22,10 @@ int cmd_to_oc(const options &o) {
         print_refusal(r);
         return exit_refused;
     }
-    if (!o.adds) std::cout << out.to_xml(false);
+    if (o.adds) return exit_ok;
+    auto doc = document_or_refuse(out, yfw_host::yang_schema::get().oc_root());
+    if (!doc) return exit_refused;
+    std::cout << yfw_host::write_document(*doc->root, o.output(), false);
     return exit_ok;
 }
 

@@ -1,0 +1,628 @@
+// Schema-bound data trees: building, editing, reading and writing them.
+#include "data_tree.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <pugixml.hpp>
+
+namespace yfw_host {
+
+namespace {
+
+using kind = schema_node::node_kind;
+
+bool by_order(const std::unique_ptr<data_node> &n, uint16_t order) {
+    return n->schema->order < order;
+}
+
+std::string index_key(const schema_node *list, const std::vector<std::string_view> &keys) {
+    std::string k(list->name);
+    for (std::string_view v : keys) {
+        k += '\0';
+        k += v;
+    }
+    return k;
+}
+
+}  // namespace
+
+struct data_node::entry_index {
+    std::unordered_map<std::string, data_node *> map;
+};
+
+data_node::data_node() = default;
+data_node::~data_node() = default;
+
+data_node *data_node::child(const schema_node *s) const {
+    auto it = std::lower_bound(children.begin(), children.end(), s->order, by_order);
+    return it != children.end() && (*it)->schema == s ? it->get() : nullptr;
+}
+
+bool data_node::key_values(std::vector<std::string_view> &out) const {
+    out.clear();
+    for (const schema_node *k : schema->keys) {
+        const data_node *leaf = child(k);
+        if (leaf == nullptr) return false;
+        out.push_back(leaf->value);
+    }
+    return true;
+}
+
+void data_node::index_insert(data_node *e) const {
+    if (!index_) return;
+    std::vector<std::string_view> keys;
+    if (e->key_values(keys)) index_->map.emplace(index_key(e->schema, keys), e);
+}
+
+void data_node::index_erase(data_node *e) const {
+    if (!index_) return;
+    std::vector<std::string_view> keys;
+    if (!e->key_values(keys)) return;
+    auto it = index_->map.find(index_key(e->schema, keys));
+    if (it != index_->map.end() && it->second == e) index_->map.erase(it);
+}
+
+data_node *data_node::entry(const schema_node *s, const std::vector<std::string_view> &keys) const {
+    if (!index_) {
+        index_ = std::make_unique<entry_index>();
+        for (const auto &c : children)
+            if (c->schema->kind == kind::list) index_insert(c.get());
+    }
+    auto it = index_->map.find(index_key(s, keys));
+    return it == index_->map.end() ? nullptr : it->second;
+}
+
+data_node *data_node::add(const schema_node *s) {
+    auto n = std::make_unique<data_node>();
+    n->schema = s;
+    n->parent = this;
+    data_node *raw = n.get();
+    // After every child of the same or an earlier schema position; new list
+    // entries go last among their list's entries. Appending is the common
+    // case, so look from the end.
+    auto pos = children.end();
+    while (pos != children.begin() && (*(pos - 1))->schema->order > s->order) --pos;
+    children.insert(pos, std::move(n));
+    return raw;
+}
+
+data_node *data_node::add_entry(const schema_node *s, const std::vector<std::string_view> &keys) {
+    data_node *e = add(s);
+    for (std::size_t i = 0; i < s->keys.size() && i < keys.size(); ++i)
+        e->add(s->keys[i])->value = std::string(keys[i]);
+    index_insert(e);
+    return e;
+}
+
+void data_node::remove(data_node *c) {
+    if (c->schema->kind == kind::list) index_erase(c);
+    auto first = std::lower_bound(children.begin(), children.end(), c->schema->order, by_order);
+    auto it = std::find_if(first, children.end(), [c](const auto &p) { return p.get() == c; });
+    if (it != children.end()) children.erase(it);
+}
+
+void data_node::clear_content() {
+    std::erase_if(children, [](const auto &c) { return !c->schema->is_key; });
+    index_.reset();
+}
+
+std::string data_node::path() const {
+    std::string p = parent ? parent->path() : std::string();
+    p += "/" + schema->name;
+    if (schema->kind == kind::list) {
+        for (const schema_node *k : schema->keys) {
+            const data_node *leaf = child(k);
+            if (leaf) p += "[" + k->name + "='" + leaf->value + "']";
+        }
+    }
+    return p;
+}
+
+data_tree data_tree::empty(const schema_node &root_schema) {
+    data_tree t;
+    t.root = std::make_unique<data_node>();
+    t.root->schema = &root_schema;
+    return t;
+}
+
+namespace {
+
+void clone_into(const data_node &from, data_node &to) {
+    to.schema = from.schema;
+    to.value = from.value;
+    to.op = from.op;
+    to.children.reserve(from.children.size());
+    for (const auto &c : from.children) {
+        auto n = std::make_unique<data_node>();
+        n->parent = &to;
+        clone_into(*c, *n);
+        to.children.push_back(std::move(n));
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<data_node> data_tree::clone_root() const {
+    auto n = std::make_unique<data_node>();
+    clone_into(*root, *n);
+    return n;
+}
+
+// ------------------------------------------------------------------ XML in
+
+namespace {
+
+struct xml_reader {
+    const std::string &file;
+    std::string_view text;
+    input_error &err;
+    std::vector<std::pair<std::string_view, const char *>> scope;  // prefix, namespace
+
+    bool fail(const pugi::xml_node &at, std::string msg) {
+        err.file = file;
+        err.line = 1;
+        err.column = 1;
+        ptrdiff_t off = at.offset_debug();
+        for (ptrdiff_t i = 0; i < off && i < static_cast<ptrdiff_t>(text.size()); ++i) {
+            if (text[i] == '\n') {
+                ++err.line;
+                err.column = 1;
+            } else {
+                ++err.column;
+            }
+        }
+        err.message = std::move(msg);
+        return false;
+    }
+
+    size_t push(const pugi::xml_node &el) {
+        size_t n = 0;
+        for (auto a : el.attributes()) {
+            if (std::strcmp(a.name(), "xmlns") == 0) {
+                scope.emplace_back(std::string_view(), a.value());
+                ++n;
+            } else if (std::strncmp(a.name(), "xmlns:", 6) == 0) {
+                scope.emplace_back(std::string_view(a.name() + 6), a.value());
+                ++n;
+            }
+        }
+        return n;
+    }
+
+    // The element's local name and namespace ("" when none is in scope).
+    std::pair<const char *, const char *> qname(const pugi::xml_node &el) const {
+        const char *colon = std::strchr(el.name(), ':');
+        std::string_view prefix = colon ? std::string_view(el.name(), colon - el.name()) : "";
+        for (auto it = scope.rbegin(); it != scope.rend(); ++it)
+            if (it->first == prefix) return {colon ? colon + 1 : el.name(), it->second};
+        return {colon ? colon + 1 : el.name(), ""};
+    }
+
+    bool build(const pugi::xml_node &el, data_node &node, unsigned depth) {
+        if (depth > 64) return fail(el, "elements nested deeper than 64 levels");
+        size_t pushed = push(el);
+        const schema_node &s = *node.schema;
+        bool has_text = false;
+        for (auto c : el.children()) {
+            if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) has_text = true;
+            if (c.type() != pugi::node_element) continue;
+            if (s.is_leaf()) return fail(c, "leaf <" + s.name + "> holds an element");
+            auto [local, ns] = qname(c);
+            const schema_node *cs = s.child(local);
+            if (cs == nullptr || std::strcmp(ns, cs->ns) != 0)
+                return fail(c, std::string("unknown element <") + c.name() + "> in namespace '" +
+                                   ns + "' under " + node.path());
+            data_node *existing =
+                cs->kind == kind::container || cs->kind == kind::leaf ? node.child(cs) : nullptr;
+            if (existing) return fail(c, "<" + cs->name + "> appears twice under " + node.path());
+            data_node *n = node.add(cs);
+            if (!build(c, *n, depth + 1)) return false;
+            if (cs->kind == kind::list && !check_entry(c, node, *n)) return false;
+        }
+        if (s.is_leaf()) {
+            node.value = el.child_value();
+            std::string why = yang_schema::get().check_value(s, node.value);
+            if (!why.empty())
+                return fail(el,
+                            "invalid value '" + node.value + "' of " + node.path() + ": " + why);
+        } else if (has_text) {
+            return fail(el, "<" + s.name + "> mixes text and elements");
+        }
+        scope.resize(scope.size() - pushed);
+        return true;
+    }
+
+    bool check_entry(const pugi::xml_node &el, data_node &parent, data_node &e) {
+        std::vector<std::string_view> keys;
+        if (!e.key_values(keys)) {
+            for (const schema_node *k : e.schema->keys)
+                if (!e.child(k))
+                    return fail(
+                        el, "entry of " + e.schema->path() + " without its key '" + k->name + "'");
+        }
+        data_node *first = parent.entry(e.schema, keys);
+        if (first == nullptr) parent.index_entry(&e);
+        if (first != nullptr && first != &e)
+            return fail(el, "duplicate entry " + e.path() + " (keys must be unique)");
+        return true;
+    }
+};
+
+}  // namespace
+
+std::optional<data_tree> data_tree_from_xml(std::string_view text, const std::string &file,
+                                            const schema_node &root_schema, input_error &err) {
+    // The wrapper and root checks are the request parser's; reuse them so
+    // both accept the same documents.
+    if (!request_tree::from_xml(text, file, root_schema.name.c_str(), root_schema.ns, false, err))
+        return std::nullopt;
+    pugi::xml_document doc;
+    doc.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
+    xml_reader r{file, text, err, {}};
+    pugi::xml_node top = doc.document_element();
+    pugi::xml_node root;
+    auto is_root = [&](const pugi::xml_node &el) {
+        size_t pushed = r.push(el);
+        auto [local, ns] = r.qname(el);
+        bool yes = root_schema.name == local && std::strcmp(ns, root_schema.ns) == 0;
+        r.scope.resize(r.scope.size() - pushed);
+        return yes;
+    };
+    if (is_root(top)) {
+        root = top;
+    } else {
+        r.push(top);
+        for (auto c : top.children())
+            if (c.type() == pugi::node_element && is_root(c)) root = c;
+    }
+    data_tree t = data_tree::empty(root_schema);
+    if (!r.build(root, *t.root, 1)) return std::nullopt;
+    return t;
+}
+
+// ------------------------------------------------------------------ writers
+
+namespace {
+
+constexpr const char *oc_prefix_colon = "oc-loc-rt:";
+
+bool is_identity_text(const data_node &n) {
+    value_class c = n.schema->value;
+    return (c == value_class::identity || c == value_class::string_or_identity) &&
+           n.value.rfind(oc_prefix_colon, 0) == 0;
+}
+
+void xml_escape(std::string &out, std::string_view text, bool attribute) {
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"':
+                if (attribute)
+                    out += "&quot;";
+                else
+                    out += c;
+                break;
+            default: out += c;
+        }
+    }
+}
+
+void xml_node(std::string &out, const data_node &n, const char *parent_ns, int depth, bool ops) {
+    out.append(static_cast<size_t>(depth) * 2, ' ');
+    out += '<';
+    out += n.schema->name;
+    if (parent_ns == nullptr || std::strcmp(parent_ns, n.schema->ns) != 0) {
+        out += " xmlns=\"";
+        xml_escape(out, n.schema->ns, true);
+        out += '"';
+    }
+    if (ops && n.op != no_operation && n.op != YFW_OP_NONE) {
+        out += " xmlns:nc=\"";
+        out += netconf_namespace;
+        out += "\" nc:operation=\"";
+        out += operation_name(n.op);
+        out += '"';
+    }
+    if (n.schema->is_leaf()) {
+        if (is_identity_text(n)) {
+            out += " xmlns:oc-loc-rt=\"";
+            out += oc_namespace;
+            out += '"';
+        }
+        if (n.value.empty()) {
+            out += "/>\n";
+            return;
+        }
+        out += '>';
+        xml_escape(out, n.value, false);
+        out += "</" + n.schema->name + ">\n";
+        return;
+    }
+    if (n.children.empty()) {
+        out += "/>\n";
+        return;
+    }
+    out += ">\n";
+    for (const auto &c : n.children) xml_node(out, *c, n.schema->ns, depth + 1, ops);
+    out.append(static_cast<size_t>(depth) * 2, ' ');
+    out += "</" + n.schema->name + ">\n";
+}
+
+void json_string(std::string &out, std::string_view s) {
+    out += '"';
+    for (unsigned char c : s) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    out += '"';
+}
+
+bool is_integer_text(std::string_view v) {
+    if (!v.empty() && v[0] == '-') v.remove_prefix(1);
+    if (v.empty() || v.size() > 10 || (v.size() > 1 && v[0] == '0')) return false;
+    return std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void json_value(std::string &out, const data_node &n) {
+    const std::string &v = n.value;
+    switch (n.schema->value) {
+        case value_class::number:
+        case value_class::number_or_string:
+            if (is_integer_text(v)) {
+                out += v;
+                return;
+            }
+            break;
+        case value_class::boolean:
+            if (v == "true" || v == "false") {
+                out += v;
+                return;
+            }
+            break;
+        case value_class::empty: out += "[null]"; return;
+        case value_class::identity:
+        case value_class::string_or_identity:
+            if (is_identity_text(n)) {
+                json_string(out, std::string(oc_module_name) + ":" +
+                                     v.substr(std::strlen(oc_prefix_colon)));
+                return;
+            }
+            break;
+        case value_class::string: break;
+    }
+    json_string(out, v);
+}
+
+void indent(std::string &out, int depth) {
+    out += '\n';
+    out.append(static_cast<size_t>(depth) * 2, ' ');
+}
+
+void json_operation(std::string &out, uint8_t op) {
+    out += "{\"ietf-netconf:operation\": ";
+    json_string(out, operation_name(op));
+    out += '}';
+}
+
+bool has_op(const data_node &n, bool ops) {
+    return ops && n.op != no_operation && n.op != YFW_OP_NONE;
+}
+
+std::string member_name(const data_node &n, const char *parent_module) {
+    if (parent_module && std::strcmp(parent_module, n.schema->module) == 0) return n.schema->name;
+    return std::string(n.schema->module) + ":" + n.schema->name;
+}
+
+void json_object(std::string &out, const data_node &n, int depth, bool ops);
+
+// The members of n's children; entries of one list become one array.
+void json_members(std::string &out, const data_node &n, int depth, bool ops, bool first) {
+    const auto &cs = n.children;
+    for (std::size_t i = 0; i < cs.size();) {
+        const data_node &c = *cs[i];
+        if (!first) out += ',';
+        first = false;
+        indent(out, depth);
+        json_string(out, member_name(c, n.schema->module));
+        out += ": ";
+        if (c.schema->kind == kind::list || c.schema->kind == kind::leaf_list) {
+            std::size_t end = i;
+            while (end < cs.size() && cs[end]->schema == c.schema) ++end;
+            out += '[';
+            for (std::size_t j = i; j < end; ++j) {
+                if (j != i) out += ',';
+                indent(out, depth + 1);
+                if (c.schema->kind == kind::list)
+                    json_object(out, *cs[j], depth + 1, ops);
+                else
+                    json_value(out, *cs[j]);
+            }
+            indent(out, depth);
+            out += ']';
+            i = end;
+            continue;
+        }
+        if (c.schema->is_leaf()) {
+            json_value(out, c);
+            if (has_op(c, ops)) {
+                out += ',';
+                indent(out, depth);
+                json_string(out, "@" + c.schema->name);
+                out += ": ";
+                json_operation(out, c.op);
+            }
+        } else {
+            json_object(out, c, depth, ops);
+        }
+        ++i;
+    }
+}
+
+void json_object(std::string &out, const data_node &n, int depth, bool ops) {
+    out += '{';
+    bool first = true;
+    if (has_op(n, ops)) {
+        indent(out, depth + 1);
+        out += "\"@\": ";
+        json_operation(out, n.op);
+        first = false;
+    }
+    json_members(out, n, depth + 1, ops, first);
+    if (!n.children.empty() || !first) indent(out, depth);
+    out += '}';
+}
+
+}  // namespace
+
+std::string to_xml(const data_node &root, bool with_operations) {
+    std::string out;
+    xml_node(out, root, nullptr, 0, with_operations);
+    return out;
+}
+
+std::string to_json(const data_node &root, bool with_operations) {
+    std::string out = "{";
+    indent(out, 1);
+    json_string(out, member_name(root, nullptr));
+    out += ": ";
+    json_object(out, root, 1, with_operations);
+    out += "\n}\n";
+    return out;
+}
+
+std::string write_document(const data_node &root, doc_format f, bool with_operations) {
+    return f == doc_format::json ? to_json(root, with_operations) : to_xml(root, with_operations);
+}
+
+// ------------------------------------------------------------------ output
+
+uint32_t combine_operations(uint32_t first, uint32_t later) {
+    bool removed = first == YFW_OP_DELETE || first == YFW_OP_REMOVE;
+    bool added = later == YFW_OP_NONE || later == YFW_OP_CREATE || later == YFW_OP_REPLACE;
+    if (removed && added) return YFW_OP_REPLACE;
+    return later;
+}
+
+namespace {
+
+struct doc_builder {
+    std::string &err;
+
+    const std::string *key_value(const out_node &o, const schema_node *key) {
+        const std::string *v = nullptr;
+        for (const auto &c : o.children)
+            if (c->name == key->name && c->value) v = &*c->value;
+        return v;
+    }
+
+    bool merge(const out_node &o, data_node &parent, const std::string &where) {
+        const schema_node *s = parent.schema->child(o.name);
+        std::string here = where + "/" + o.name;
+        if (s == nullptr || (!o.ns.empty() && o.ns != s->ns)) {
+            err = "the plug-in wrote " + here +
+                  (s == nullptr ? std::string() : " in namespace " + o.ns) +
+                  ", which is not in the schema of " + parent.schema->path();
+            return false;
+        }
+        data_node *n = nullptr;
+        if (s->kind == kind::list) {
+            std::vector<std::string_view> keys;
+            for (const schema_node *k : s->keys) {
+                const std::string *v = key_value(o, k);
+                if (v == nullptr) break;
+                keys.push_back(*v);
+            }
+            if (keys.size() == s->keys.size()) {
+                n = parent.entry(s, keys);
+                if (n == nullptr) n = parent.add_entry(s, keys);
+            } else {
+                n = parent.add(s);  // without its keys it can only stand alone
+            }
+        } else if (s->kind == kind::leaf_list) {
+            n = parent.add(s);
+        } else {
+            n = parent.child(s);
+            if (n == nullptr) n = parent.add(s);
+        }
+        if (o.op) n->op = n->op == no_operation ? *o.op : combine_operations(n->op, *o.op);
+        if (s->is_leaf()) {
+            if (o.value) n->value = *o.value;
+            return true;
+        }
+        for (const auto &c : o.children)
+            if (!merge(*c, *n, here)) return false;
+        return true;
+    }
+};
+
+}  // namespace
+
+std::optional<data_tree> document_of(const output_tree &out, const schema_node &root_schema,
+                                     std::string &err) {
+    data_tree t = data_tree::empty(root_schema);
+    doc_builder b{err};
+    for (const auto &top : out.document().children) {
+        if (top->name != root_schema.name || (!top->ns.empty() && top->ns != root_schema.ns)) {
+            err = "the plug-in wrote /" + top->name + ", outside /" + root_schema.name;
+            return std::nullopt;
+        }
+        if (top->op)
+            t.root->op =
+                t.root->op == no_operation ? *top->op : combine_operations(t.root->op, *top->op);
+        for (const auto &c : top->children)
+            if (!b.merge(*c, *t.root, "/" + root_schema.name)) return std::nullopt;
+    }
+    return t;
+}
+
+// ------------------------------------------------------------------ requests
+
+namespace {
+
+void fill(request_tree &t, const data_node &from, yfw_map_node &to) {
+    to = yfw_map_node{};
+    to.tag = from.schema->name.c_str();
+    to.ns = from.schema->ns;
+    if (from.schema->is_leaf()) {
+        if (!from.value.empty()) {
+            to.value = from.value.c_str();
+            to.flags |= YFW_NODE_HAS_VALUE;
+        }
+        return;
+    }
+    if (from.children.empty()) return;
+    auto count = static_cast<uint32_t>(from.children.size());
+    yfw_map_node *kids = t.alloc_nodes(count);
+    for (uint32_t i = 0; i < count; ++i) fill(t, *from.children[i], kids[i]);
+    to.children = kids;
+    to.child_count = count;
+    to.host_capacity = count;
+    to.flags |= YFW_NODE_CHILDREN_VALID;
+}
+
+}  // namespace
+
+request_tree request_tree_of(const data_node &root) {
+    request_tree t;
+    t.root_ = t.alloc_nodes(1);
+    fill(t, root, *t.root_);
+    return t;
+}
+
+}  // namespace yfw_host

@@ -1,0 +1,416 @@
+// The native running configuration file: lock, read, apply, write, select.
+#include "running_store.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace yfw_host {
+
+using kind = schema_node::node_kind;
+
+// ------------------------------------------------------------------ files
+
+store_lock::store_lock(const std::string &store_path) {
+    std::string path = store_path + ".lock";
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+        error_ = path + ": cannot open the lock file: " + std::strerror(errno);
+        return;
+    }
+    int rc;
+    do {
+        rc = ::flock(fd_, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        error_ = path + ": cannot lock: " + std::strerror(errno);
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+store_lock::~store_lock() {
+    // Closing the descriptor releases the lock.
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::optional<data_tree> read_store(const std::string &path, input_error &err) {
+    const schema_node &root = yang_schema::get().native_root();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (errno == ENOENT) return data_tree::empty(root);
+        err.file = path;
+        err.message = std::string("cannot open for reading: ") + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        err.file = path;
+        err.message = "cannot read";
+        return std::nullopt;
+    }
+    return data_tree_from_xml(text, path, root, err);
+}
+
+namespace {
+
+std::string directory_of(const std::string &path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string failed(const std::string &what, const std::string &file) {
+    return file + ": " + what + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+std::string write_file_atomically(const std::string &path, const std::string &content) {
+    std::string tmp = path + ".tmp.XXXXXX";
+    int fd = ::mkstemp(tmp.data());
+    if (fd < 0) return failed("cannot create a temporary file beside it", path);
+    std::string error;
+    // Keep the store's permissions; a new store gets the usual 0644.
+    struct stat st {};
+    mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    if (::fchmod(fd, mode) != 0) error = failed("cannot set the mode", tmp);
+    for (size_t done = 0; error.empty() && done < content.size();) {
+        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) error = failed("cannot write", tmp);
+        if (n > 0) done += static_cast<size_t>(n);
+    }
+    if (error.empty() && ::fsync(fd) != 0) error = failed("cannot flush to disk", tmp);
+    if (::close(fd) != 0 && error.empty()) error = failed("cannot close", tmp);
+    if (error.empty() && ::rename(tmp.c_str(), path.c_str()) != 0)
+        error = failed("cannot rename over the store", tmp);
+    if (!error.empty()) {
+        ::unlink(tmp.c_str());
+        return error;
+    }
+    // The rename is durable only once the directory entry is on disk.
+    std::string dir = directory_of(path);
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return failed("cannot open the directory to flush it", dir);
+    if (::fsync(dfd) != 0) error = failed("cannot flush the directory", dir);
+    ::close(dfd);
+    return error;
+}
+
+// ------------------------------------------------------------------ apply
+
+namespace {
+
+struct applier {
+    data_node &config;
+    apply_error &err;
+    // The operation each edit node was last given by a bound add.
+    std::unordered_map<const out_node *, uint32_t> given;
+
+    bool fail(std::string tag, std::string path, std::string message) {
+        err.tag = std::move(tag);
+        err.path = std::move(path);
+        err.message = std::move(message);
+        return false;
+    }
+
+    static const std::string *key_of(const out_node &entry, const schema_node *key) {
+        const std::string *v = nullptr;
+        for (const auto &c : entry.children)
+            if (c->name == key->name && c->value) v = &*c->value;
+        return v;
+    }
+
+    // The edit node's path with the keys its entries carry.
+    static std::string edit_path(const std::vector<const out_node *> &chain,
+                                 const std::vector<const schema_node *> &schemas, size_t upto) {
+        std::string p;
+        for (size_t i = 0; i <= upto && i < chain.size(); ++i) {
+            p += "/" + chain[i]->name;
+            if (i < schemas.size() && schemas[i] && schemas[i]->kind == kind::list)
+                for (const schema_node *k : schemas[i]->keys)
+                    if (const std::string *v = key_of(*chain[i], k))
+                        p += "[" + k->name + "='" + *v + "']";
+        }
+        return p;
+    }
+
+    // The operation an unbound add works under: that of the nearest node
+    // on its path an earlier bound add reached.
+    std::optional<uint32_t> inherited(const out_node *n) const {
+        for (; n; n = n->parent) {
+            auto it = given.find(n);
+            if (it != given.end()) return it->second;
+        }
+        return std::nullopt;
+    }
+
+    bool set_value(data_node &leaf, const output_add &a, const std::string &path) {
+        std::string v = a.value ? *a.value : std::string();
+        std::string why = yang_schema::get().check_value(*leaf.schema, v);
+        if (!why.empty())
+            return fail("invalid-value", path, "invalid value '" + v + "' of " + path + ": " + why);
+        leaf.value = std::move(v);
+        return true;
+    }
+
+    bool apply(const output_add &a) {
+        const out_node *target = a.node;
+        if (target == nullptr || target->parent == nullptr) return true;  // the document itself
+        std::vector<const out_node *> chain;
+        for (const out_node *n = target; n->parent; n = n->parent) chain.push_back(n);
+        std::reverse(chain.begin(), chain.end());
+
+        // Bind the path to the schema first: a path outside it is refused
+        // whatever its operation.
+        std::vector<const schema_node *> schemas(chain.size(), nullptr);
+        const schema_node *s = config.schema;
+        for (size_t i = 0; i < chain.size(); ++i) {
+            const schema_node *cs =
+                i == 0 ? (chain[0]->name == s->name ? s : nullptr) : s->child(chain[i]->name);
+            if (cs == nullptr || (!chain[i]->ns.empty() && chain[i]->ns != cs->ns))
+                return fail("unknown-element", edit_path(chain, schemas, i),
+                            "the edit names " + edit_path(chain, schemas, i) +
+                                ", which is not in the native schema");
+            schemas[i] = s = cs;
+        }
+        std::string path = edit_path(chain, schemas, chain.size() - 1);
+
+        uint32_t op = YFW_OP_NONE;
+        if (a.bound_op) {
+            op = *a.bound_op;
+            given[target] = op;
+        } else if (auto up = inherited(target);
+                   up && (*up == YFW_OP_DELETE || *up == YFW_OP_REMOVE)) {
+            return true;  // names part of what an earlier add deleted
+        }
+        if (s->is_key && chain.size() > 1 && schemas[chain.size() - 2]->kind == kind::list)
+            return true;  // identifies its entry, which the entry's own add handles
+
+        data_node *at = &config;
+        for (size_t i = 1; i < chain.size(); ++i) {
+            const schema_node *cs = schemas[i];
+            std::vector<std::string_view> keys;
+            data_node *found = nullptr;
+            if (cs->kind == kind::list) {
+                for (const schema_node *k : cs->keys) {
+                    const std::string *v = key_of(*chain[i], k);
+                    if (v == nullptr)
+                        return fail("missing-element", edit_path(chain, schemas, i),
+                                    "the edit's entry " + edit_path(chain, schemas, i) +
+                                        " has no key '" + k->name + "'");
+                    std::string why = yang_schema::get().check_value(*k, *v);
+                    if (!why.empty())
+                        return fail("invalid-value", edit_path(chain, schemas, i),
+                                    "invalid key value '" + *v + "' of " +
+                                        edit_path(chain, schemas, i) + ": " + why);
+                    keys.push_back(*v);
+                }
+                found = at->entry(cs, keys);
+            } else if (cs->kind == kind::leaf_list) {
+                return fail("unknown-element", path, "leaf-lists cannot be edited: " + path);
+            } else {
+                found = at->child(cs);
+            }
+            bool last = i + 1 == chain.size();
+            if (found == nullptr && !last) {
+                if (op == YFW_OP_REMOVE) return true;
+                if (op == YFW_OP_DELETE)
+                    return fail("data-missing", path,
+                                "delete of " + path + ", which does not exist (" +
+                                    edit_path(chain, schemas, i) + " is missing)");
+                found = cs->kind == kind::list ? at->add_entry(cs, keys) : at->add(cs);
+            }
+            if (last) return finish(at, found, cs, keys, op, a, path);
+            at = found;
+        }
+        // The root itself.
+        return finish(nullptr, &config, config.schema, {}, op, a, path);
+    }
+
+    bool finish(data_node *parent, data_node *found, const schema_node *s,
+                const std::vector<std::string_view> &keys, uint32_t op, const output_add &a,
+                const std::string &path) {
+        // The root is there when it holds anything: a missing store file and
+        // an empty router-static are the same configuration.
+        bool exists = found != nullptr && (parent != nullptr || !found->children.empty());
+        auto make = [&]() -> data_node * {
+            if (parent == nullptr) return found;
+            return s->kind == kind::list ? parent->add_entry(s, keys) : parent->add(s);
+        };
+        switch (op) {
+            case YFW_OP_CREATE:
+                if (exists)
+                    return fail("data-exists", path,
+                                "create of " + path + ", which already exists");
+                found = make();
+                return !s->is_leaf() || set_value(*found, a, path);
+            case YFW_OP_DELETE:
+                if (!exists)
+                    return fail("data-missing", path,
+                                "delete of " + path + ", which does not exist");
+                [[fallthrough]];
+            case YFW_OP_REMOVE:
+                if (!exists) return true;
+                if (parent == nullptr)
+                    found->clear_content();
+                else
+                    parent->remove(found);
+                return true;
+            case YFW_OP_REPLACE:
+                if (exists && !s->is_leaf()) found->clear_content();
+                if (!exists) found = make();
+                return !s->is_leaf() || set_value(*found, a, path);
+            default:  // merge
+                if (!exists) found = make();
+                if (s->is_leaf() && (a.value || !exists)) return set_value(*found, a, path);
+                return true;
+        }
+    }
+};
+
+}  // namespace
+
+bool apply_edit(data_node &config, const output_tree &edit, apply_error &err) {
+    applier ap{config, err, {}};
+    for (const output_add &a : edit.adds())
+        if (!ap.apply(a)) return false;
+    return true;
+}
+
+bool commit_edit(const std::string &path, data_tree &config, const output_tree &edit,
+                 apply_error &err) {
+    if (!apply_edit(*config.root, edit, err)) {
+        err.message = path + ": " + err.message;
+        return false;
+    }
+    prune_empty_containers(*config.root);
+    err.message = write_file_atomically(path, to_xml(*config.root, false));
+    return err.message.empty();
+}
+
+void prune_empty_containers(data_node &root) {
+    for (auto &c : root.children)
+        if (!c->schema->is_leaf()) prune_empty_containers(*c);
+    std::erase_if(root.children, [](const auto &c) {
+        return c->schema->kind == kind::container && c->children.empty();
+    });
+}
+
+// ------------------------------------------------------------------ select
+
+namespace {
+
+// A query node selects its whole subtree when it names nothing below it but
+// the keys of its entry.
+bool selects_whole(const data_node &q) {
+    if (q.schema->is_leaf()) return true;
+    for (const auto &c : q.children)
+        if (!c->schema->is_key) return false;
+    return true;
+}
+
+}  // namespace
+
+selection::selection(const data_node &config, const data_node &query) : config_(config) {
+    if (query.schema == config.schema) visit(query, config);
+}
+
+void selection::visit(const data_node &q, const data_node &s) {
+    if (selects_whole(q)) {
+        marks_[&s] = mark::whole;
+        return;
+    }
+    auto [it, fresh] = marks_.emplace(&s, mark::path);
+    if (!fresh && it->second == mark::whole) return;
+    for (const auto &qc : q.children) {
+        const schema_node *cs = qc->schema;
+        if (cs->is_key && q.schema->kind == kind::list) continue;  // restricts q, handled above
+        if (cs->kind != kind::list) {
+            if (const data_node *sc = s.child(cs)) visit(*qc, *sc);
+            continue;
+        }
+        // Entries of the list whose keys match the valued keys of the query.
+        std::vector<std::pair<const schema_node *, std::string_view>> want;
+        for (const schema_node *k : cs->keys) {
+            const data_node *qk = qc->child(k);
+            if (qk && !qk->value.empty()) want.emplace_back(k, qk->value);
+        }
+        if (want.size() == cs->keys.size()) {
+            std::vector<std::string_view> keys;
+            for (const auto &w : want) keys.push_back(w.second);
+            if (const data_node *e = s.entry(cs, keys)) visit(*qc, *e);
+            continue;
+        }
+        for (const auto &sc : s.children) {
+            if (sc->schema != cs) continue;
+            bool match = true;
+            for (const auto &[k, v] : want) {
+                const data_node *sk = sc->child(k);
+                match = match && sk && sk->value == v;
+            }
+            if (match) visit(*qc, *sc);
+        }
+    }
+}
+
+bool selection::selected(const data_node &s, mark &m) const {
+    auto it = marks_.find(&s);
+    if (it == marks_.end()) return false;
+    m = it->second;
+    return true;
+}
+
+namespace {
+
+template <typename Fn>
+void for_selected(const data_node &s, bool whole, const Fn &is_selected, data_node &out) {
+    out.schema = s.schema;
+    out.value = s.value;
+    for (const auto &c : s.children) {
+        bool child_whole = whole;
+        // An entry on a selected path keeps its keys, which name it.
+        if (!whole && !is_selected(*c, child_whole) &&
+            !(c->schema->is_key && s.schema->kind == kind::list))
+            continue;
+        auto n = std::make_unique<data_node>();
+        n->parent = &out;
+        for_selected(*c, whole || child_whole || c->schema->is_key, is_selected, *n);
+        out.children.push_back(std::move(n));
+    }
+}
+
+}  // namespace
+
+data_tree selection::copy() const {
+    data_tree t = data_tree::empty(*config_.schema);
+    mark m;
+    if (!selected(config_, m)) return t;
+    auto is_selected = [this](const data_node &n, bool &whole) {
+        mark mk;
+        if (!selected(n, mk)) return false;
+        whole = mk == mark::whole;
+        return true;
+    };
+    for_selected(config_, m == mark::whole, is_selected, *t.root);
+    return t;
+}
+
+request_tree selection::request() const {
+    // The copy keeps the walker's input in the store's order and lets the
+    // request tree point at stable values.
+    data_tree t = copy();
+    request_tree r = request_tree_of(*t.root);
+    r.hold(std::move(t.root));
+    return r;
+}
+
+}  // namespace yfw_host

@@ -1,0 +1,96 @@
+// The native running configuration kept in a file: reading it, applying a
+// native edit to it with NETCONF edit semantics, writing it back atomically
+// under a lock, and selecting from it what a read asks for.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "data_tree.h"
+
+namespace yfw_host {
+
+// The host's own result code for an edit the store refused (outside the
+// plug-in's codes, so scripts can tell them apart).
+inline constexpr uint32_t store_apply_refused = 0xaaf2f000u;
+
+// An exclusive lock on FILE.lock, beside the store, held while it lives.
+// Every writer takes it for its whole read-modify-write, so concurrent
+// applies follow one another and none loses the other's update.
+class store_lock {
+public:
+    // Blocks until the lock is held; on failure ok() is false and error()
+    // says why.
+    explicit store_lock(const std::string &store_path);
+    ~store_lock();
+    store_lock(const store_lock &) = delete;
+    store_lock &operator=(const store_lock &) = delete;
+    bool ok() const { return fd_ >= 0; }
+    const std::string &error() const { return error_; }
+
+private:
+    int fd_ = -1;
+    std::string error_;
+};
+
+// Reads the store; a missing file is an empty configuration. Returns
+// nullopt with err set when the file cannot be read or is not valid native
+// data.
+std::optional<data_tree> read_store(const std::string &path, input_error &err);
+
+// Replaces the file's content atomically: a temporary file in the same
+// directory is written and flushed to disk, renamed over the store, and the
+// directory is flushed, so a crash leaves either the old or the new store.
+// Returns an empty string, or what failed.
+std::string write_file_atomically(const std::string &path, const std::string &content);
+
+// Why an edit was refused: the error tag (data-exists, data-missing,
+// invalid-value, unknown-element, missing-element), the node's path and a
+// sentence naming both and the offending value.
+struct apply_error {
+    std::string tag;
+    std::string path;
+    std::string message;
+};
+
+// Applies the native edit an output tree recorded to the configuration,
+// add by add in call order: each add's node gets its bound operation
+// (merge, replace, create, delete, remove); unbound adds merge, except under
+// a node that an earlier add deleted, where they only name what is deleted.
+// Key leaves of entries identify them and are not applied on their own.
+// On failure the tree may be partly edited: apply to a copy, or discard it.
+bool apply_edit(data_node &config, const output_tree &edit, apply_error &err);
+
+// Applies the edit to config and writes the result to path atomically.
+// Nothing is written when the edit is refused (err.tag set) or the write
+// fails (err.tag empty, err.message says what failed). The caller holds the
+// store's lock from before config was read.
+bool commit_edit(const std::string &path, data_tree &config, const output_tree &edit,
+                 apply_error &err);
+
+// Drops containers left without children (none of the native containers
+// has a meaning of its own), except the root.
+void prune_empty_containers(data_node &root);
+
+// What a read's native paths select from the configuration: a path without
+// a value selects its node and the whole subtree; key leaves with values
+// restrict the entries of their list.
+class selection {
+public:
+    selection(const data_node &config, const data_node &query);
+    // The selected data as a tree of its own, in the store's order.
+    data_tree copy() const;
+    // The selected data as the native walker's input; it points into the
+    // configuration, which must outlive it.
+    request_tree request() const;
+
+private:
+    enum class mark : uint8_t { path = 1, whole = 2 };
+    void visit(const data_node &q, const data_node &s);
+    bool selected(const data_node &s, mark &m) const;
+    const data_node &config_;
+    std::unordered_map<const data_node *, mark> marks_;
+};
+
+}  // namespace yfw_host

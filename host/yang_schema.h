@@ -1,0 +1,81 @@
+// The two YANG modules as the host needs them: node names, kinds, list
+// keys, the order of children and how leaf values are typed. Documents we
+// write (the store, edit output, OpenConfig data) and the store's edits are
+// checked and ordered against it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct lysc_node;
+
+namespace yfw_host {
+
+// How a leaf's value is encoded in JSON (RFC 7951) and checked.
+enum class value_class : uint8_t {
+    string,              // JSON string
+    number,              // 8, 16 and 32-bit integers: JSON number
+    boolean,             // true / false
+    empty,               // [null]
+    identity,            // "module:NAME"
+    number_or_string,    // a union of an integer type and other types
+    string_or_identity,  // a union of text types and an identity
+};
+
+struct schema_node {
+    enum class node_kind : uint8_t { container, list, leaf, leaf_list };
+
+    std::string name;
+    const char *ns = nullptr;      // the module's namespace
+    const char *module = nullptr;  // the module's name, as JSON qualifies members
+    node_kind kind = node_kind::container;
+    bool is_key = false;
+    value_class value = value_class::string;
+    uint16_t order = 0;  // position among the parent's children
+    const schema_node *parent = nullptr;
+    std::vector<std::unique_ptr<schema_node>> children;
+    std::vector<const schema_node *> keys;  // lists, in key order
+    const lysc_node *ly = nullptr;
+
+    const schema_node *child(std::string_view n) const;
+    bool is_leaf() const { return kind == node_kind::leaf || kind == node_kind::leaf_list; }
+    // "/router-static/default-vrf/..." without keys.
+    std::string path() const;
+};
+
+class yang_schema {
+public:
+    // Compiled once per process from the module texts built into the host.
+    static const yang_schema &get();
+
+    const schema_node &native_root() const { return *native_; }
+    const schema_node &oc_root() const { return *oc_; }
+    // The root node of the module with this namespace and root name, or null.
+    const schema_node *root(std::string_view ns, std::string_view name) const;
+
+    // Empty when the value is valid for the leaf, else why not.
+    std::string check_value(const schema_node &leaf, std::string_view value) const;
+
+    yang_schema(const yang_schema &) = delete;
+    yang_schema &operator=(const yang_schema &) = delete;
+    ~yang_schema();
+
+private:
+    yang_schema();
+    struct impl;
+    std::unique_ptr<impl> impl_;
+    std::unique_ptr<schema_node> native_;
+    std::unique_ptr<schema_node> oc_;
+};
+
+// Module names and namespaces of the modules documents may use.
+const char *namespace_of_module(std::string_view module);
+const char *module_of_namespace(std::string_view ns);
+inline constexpr const char *oc_module_name = "openconfig-local-routing";
+inline constexpr const char *native_module_name = "Velmo-Ornat-ip-static-cfg";
+inline constexpr const char *netconf_module_name = "ietf-netconf";
+
+}  // namespace yfw_host

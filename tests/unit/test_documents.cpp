@@ -1,0 +1,284 @@
+// Requests from JSON, and the XML and JSON documents ocmap prints.
+#include <gtest/gtest.h>
+
+#include "data_tree.h"
+#include "test_support.h"
+
+namespace {
+
+using yfw_host::request_tree;
+
+std::string dump(const yfw_map_node &n, int depth = 0) {
+    std::string s(static_cast<size_t>(depth) * 2, ' ');
+    s += std::string(n.tag) + " ns=" + (n.ns ? n.ns : "-") + " op=" + std::to_string(n.operation);
+    if (n.flags & YFW_NODE_HAS_VALUE) s += " value=" + std::string(n.value);
+    if (n.host_bits & YFW_HOST_EDIT_REQUEST) s += " edit";
+    s += "\n";
+    for (uint32_t i = 0; i < n.child_count; ++i) s += dump(n.children[i], depth + 1);
+    return s;
+}
+
+std::string parsed(const std::string &text, bool edit = true) {
+    yfw_host::input_error err;
+    auto t = request_tree::parse(text, "r", "local-routes", yfw_host::oc_namespace, edit, err);
+    if (!t) return "error: " + err.text();
+    return dump(*t->root());
+}
+
+TEST(json_request, builds_the_same_tree_as_the_equivalent_xml) {
+    struct pair {
+        const char *name;
+        std::string xml, json;
+    };
+    const std::string oc = "xmlns=\"http://openconfig.net/yang/local-routing\"";
+    const std::string nc = "xmlns:nc=\"urn:ietf:params:xml:ns:netconf:base:1.0\"";
+    std::vector<pair> pairs = {
+        {"operations on containers, entries and leaves; identities in any prefix",
+         "<config " + nc + "><local-routes " + oc +
+             " xmlns:lr=\"http://openconfig.net/yang/local-routing\"><static-routes "
+             "nc:operation=\"replace\"><static><prefix>10.0.0.0/8</prefix><next-hops><next-hop "
+             "nc:operation=\"create\"><index>1</index><config><next-hop>lr:DROP</next-hop>"
+             "<metric nc:operation=\"delete\">5</metric><recurse>true</recurse></config>"
+             "</next-hop><next-hop nc:operation=\"remove\"><index>2</index></next-hop>"
+             "</next-hops></static></static-routes></local-routes></config>",
+         R"({"ietf-netconf:config": {"openconfig-local-routing:local-routes": {
+              "static-routes": {"@": {"ietf-netconf:operation": "replace"},
+               "static": [{"prefix": "10.0.0.0/8", "next-hops": {"next-hop": [
+                 {"@": {"ietf-netconf:operation": "create"}, "index": "1",
+                  "config": {"next-hop": "openconfig-local-routing:DROP", "metric": 5,
+                             "@metric": {"ietf-netconf:operation": "delete"}, "recurse": true}},
+                 {"index": "2", "@": {"ietf-netconf:operation": "remove"}}]}}]}}}})"},
+        {"an empty filter", "<local-routes " + oc + "/>",
+         R"( {"openconfig-local-routing:local-routes": {}})"},
+        {"a member of another module keeps its namespace",
+         "<local-routes " + oc +
+             "><x xmlns=\"http://velmo.example/ns/yang/Velmo-Ornat-ip-static-cfg\">1</x>"
+             "</local-routes>",
+         R"({"openconfig-local-routing:local-routes": {"Velmo-Ornat-ip-static-cfg:x": 1}})"},
+    };
+    for (const auto &p : pairs) {
+        SCOPED_TRACE(p.name);
+        std::string from_xml = parsed(p.xml), from_json = parsed(p.json);
+        EXPECT_EQ(from_json.rfind("error", 0), std::string::npos) << from_json;
+        EXPECT_EQ(from_json, from_xml);
+    }
+    EXPECT_NE(parsed(pairs[0].json)
+                  .find("next-hop ns=http://openconfig.net/yang/local-routing "
+                        "op=0 value=oc-loc-rt:DROP edit"),
+              std::string::npos);
+    EXPECT_EQ(parsed(pairs[1].json, false).find("edit"), std::string::npos);
+}
+
+TEST(json_request, unusable_documents_name_the_file_and_the_position) {
+    struct row {
+        std::string json;
+        const char *message;
+    };
+    std::vector<row> rows = {
+        {"{\n  \"openconfig-local-routing:local-routes\": {,}\n}", "r:2:"},
+        {R"({"openconfig-local-routing:local-routes": {"foo:static-routes": {}}})",
+         "unknown module 'foo' in member 'foo:static-routes' (at "
+         "/openconfig-local-routing:local-routes/foo:static-routes)"},
+        {R"({"openconfig-local-routing:local-routes": {"@": {"ietf-netconf:operation": "erase"}}})",
+         "invalid operation 'erase'"},
+        {R"({"local-routes": {}})", "no member \"openconfig-local-routing:local-routes\""},
+        {R"({"openconfig-local-routing:local-routes": {"static-routes": null}})",
+         "a leaf value must be"},
+    };
+    for (const auto &r : rows) {
+        std::string got = parsed(r.json);
+        EXPECT_EQ(got.rfind("error: r:", 0), 0u) << got;
+        EXPECT_NE(got.find(r.message), std::string::npos) << got;
+    }
+    std::string deep = R"({"openconfig-local-routing:local-routes": )";
+    for (int i = 0; i < 80; ++i) deep += "{\"a\": ";
+    deep += "1" + std::string(81, '}');
+    EXPECT_NE(parsed(deep).find("nested deeper than 64"), std::string::npos);
+}
+
+// ------------------------------------------------------------------ output
+
+const std::string S = "/local-routes/static-routes/static";
+const char *OC = yfw_host::oc_namespace;
+
+void add(yfw_host::output_tree &out, const std::string &path, const char *value = nullptr,
+         int entry = 0, const yfw_map_node *bound = nullptr) {
+    out.add(path.c_str(), OC, value, bound, entry, 0);
+}
+
+void route(yfw_host::output_tree &out, const char *prefix, const char *tag) {
+    add(out, S, nullptr, 1);
+    add(out, S + "/prefix", prefix);
+    add(out, S + "/config/set-tag", tag);
+}
+
+void next_hop(yfw_host::output_tree &out, const char *index, const char *value) {
+    add(out, S + "/next-hops/next-hop", nullptr, 1);
+    add(out, S + "/next-hops/next-hop/config/next-hop", value);
+    add(out, S + "/next-hops/next-hop/index", index);
+}
+
+std::string print(const yfw_host::output_tree &out, yfw_host::doc_format f, bool ops = false) {
+    std::string err;
+    auto doc = yfw_host::document_of(out, yfw_host::yang_schema::get().oc_root(), err);
+    if (!doc) return "error: " + err;
+    return yfw_host::write_document(*doc->root, f, ops);
+}
+
+TEST(output_documents, equal_keys_make_one_entry_and_the_last_value_wins) {
+    // The same data reached in two add orders prints the same documents.
+    yfw_host::output_tree a, b;
+    route(a, "10.0.0.0/8", "7");
+    next_hop(a, "1", "192.0.2.1");
+    route(a, "10.0.0.0/8", "100");  // the same route again: one entry, tag 100
+    next_hop(a, "2", "oc-loc-rt:DROP");
+    route(a, "10.1.0.0/16", "tag-a");
+
+    route(b, "10.0.0.0/8", "100");
+    next_hop(b, "1", "192.0.2.9");
+    add(b, S + "/next-hops/next-hop/config/next-hop", "192.0.2.1");  // last value wins
+    next_hop(b, "2", "oc-loc-rt:DROP");
+    route(b, "10.1.0.0/16", "tag-a");
+
+    const std::string xml =
+        "<local-routes xmlns=\"http://openconfig.net/yang/local-routing\">\n"
+        "  <static-routes>\n"
+        "    <static>\n"
+        "      <prefix>10.0.0.0/8</prefix>\n"
+        "      <config>\n"
+        "        <set-tag>100</set-tag>\n"
+        "      </config>\n"
+        "      <next-hops>\n"
+        "        <next-hop>\n"
+        "          <index>1</index>\n"
+        "          <config>\n"
+        "            <next-hop>192.0.2.1</next-hop>\n"
+        "          </config>\n"
+        "        </next-hop>\n"
+        "        <next-hop>\n"
+        "          <index>2</index>\n"
+        "          <config>\n"
+        "            <next-hop xmlns:oc-loc-rt=\"http://openconfig.net/yang/local-routing\">"
+        "oc-loc-rt:DROP</next-hop>\n"
+        "          </config>\n"
+        "        </next-hop>\n"
+        "      </next-hops>\n"
+        "    </static>\n"
+        "    <static>\n"
+        "      <prefix>10.1.0.0/16</prefix>\n"
+        "      <config>\n"
+        "        <set-tag>tag-a</set-tag>\n"
+        "      </config>\n"
+        "    </static>\n"
+        "  </static-routes>\n"
+        "</local-routes>\n";
+    EXPECT_EQ(print(a, yfw_host::doc_format::xml), xml);
+    EXPECT_EQ(print(b, yfw_host::doc_format::xml), xml);
+
+    const std::string json = R"({
+  "openconfig-local-routing:local-routes": {
+    "static-routes": {
+      "static": [
+        {
+          "prefix": "10.0.0.0/8",
+          "config": {
+            "set-tag": 100
+          },
+          "next-hops": {
+            "next-hop": [
+              {
+                "index": "1",
+                "config": {
+                  "next-hop": "192.0.2.1"
+                }
+              },
+              {
+                "index": "2",
+                "config": {
+                  "next-hop": "openconfig-local-routing:DROP"
+                }
+              }
+            ]
+          }
+        },
+        {
+          "prefix": "10.1.0.0/16",
+          "config": {
+            "set-tag": "tag-a"
+          }
+        }
+      ]
+    }
+  }
+}
+)";
+    EXPECT_EQ(print(a, yfw_host::doc_format::json), json);
+    EXPECT_EQ(print(b, yfw_host::doc_format::json), json);
+}
+
+TEST(output_documents, native_edit_carries_operations_in_both_formats) {
+    const std::string P =
+        "/router-static/default-vrf/address-family/vrfipv4/vrf-unicast/vrf-prefixes/vrf-prefix";
+    const char *NS = yfw_host::native_namespace;
+    yfw_map_node removed{}, plain{}, deleted{};
+    removed.operation = YFW_OP_REMOVE;
+    deleted.operation = YFW_OP_DELETE;
+    yfw_host::output_tree out;
+    auto put = [&](const std::string &p, const char *v, int entry, const yfw_map_node *n) {
+        out.add(p.c_str(), NS, v, n, entry, 0);
+    };
+    // The delete pass and the re-add pass of a replace reach one entry.
+    put(P, nullptr, 1, &removed);
+    put(P + "/prefix", "10.0.0.0", 0, nullptr);
+    put(P + "/prefix-length", "8", 0, nullptr);
+    put(P, nullptr, 1, &plain);
+    put(P + "/prefix", "10.0.0.0", 0, nullptr);
+    put(P + "/prefix-length", "8", 0, nullptr);
+    put(P + "/vrf-route/vrf-next-hop-table/vrf-next-hop-interface-name", nullptr, 1, nullptr);
+    put(P + "/vrf-route/vrf-next-hop-table/vrf-next-hop-interface-name/interface-name", "Null0", 0,
+        nullptr);
+    put(P + "/vrf-route/vrf-next-hop-table/vrf-next-hop-interface-name/tag", nullptr, 0, &deleted);
+
+    std::string err;
+    auto doc = yfw_host::document_of(out, yfw_host::yang_schema::get().native_root(), err);
+    ASSERT_TRUE(doc) << err;
+    std::string xml = yfw_host::to_xml(*doc->root, true);
+    EXPECT_NE(xml.find("<vrf-prefix xmlns:nc=\"urn:ietf:params:xml:ns:netconf:base:1.0\" "
+                       "nc:operation=\"replace\">"),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("<tag xmlns:nc=\"urn:ietf:params:xml:ns:netconf:base:1.0\" "
+                       "nc:operation=\"delete\"/>"),
+              std::string::npos)
+        << xml;
+    EXPECT_EQ(xml.find("<vrf-prefix>"), std::string::npos) << "one entry for equal keys";
+    std::string json = yfw_host::to_json(*doc->root, true);
+    std::erase_if(json, [](char c) { return c == ' ' || c == '\n'; });
+    EXPECT_NE(json.find(R"("vrf-prefix":[{"@":{"ietf-netconf:operation":"replace"},)"
+                        R"("prefix":"10.0.0.0","prefix-length":8,)"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find(R"("tag":"","@tag":{"ietf-netconf:operation":"delete"})"),
+              std::string::npos)
+        << json;
+    EXPECT_EQ(yfw_host::to_xml(*doc->root, false).find("operation"), std::string::npos);
+}
+
+TEST(output_documents, paths_outside_the_schema_are_reported) {
+    yfw_host::output_tree out;
+    add(out, S, nullptr, 1);
+    add(out, S + "/colour", "red");
+    EXPECT_EQ(print(out, yfw_host::doc_format::xml),
+              "error: the plug-in wrote /local-routes/static-routes/static/colour, which is not in "
+              "the schema of /local-routes/static-routes/static");
+    yfw_host::output_tree other;
+    add(other, "/router-static/vrfs");
+    EXPECT_EQ(print(other, yfw_host::doc_format::json)
+                  .rfind("error: the plug-in wrote /router-static", 0),
+              0u);
+    // Nothing written is an empty document, not nothing.
+    EXPECT_EQ(print(yfw_host::output_tree(), yfw_host::doc_format::json),
+              "{\n  \"openconfig-local-routing:local-routes\": {}\n}\n");
+}
+
+}  // namespace
