@@ -48,6 +48,28 @@ XO_NODE_CB(list_lvln_routerstatic_vrfnexthoptable_vrfnexthopinterfacename, "nh-i
 XO_NODE_CB(leaf_lvlan_routerstatic_vrfnexthopnexthopaddress_nexthopaddress, "addr")
 XO_NODE_CB(leaf_lvlan_routerstatic_vrfnexthopinterfacename_interfacename, "intf")
 XO_NODE_CB(leaf_lvlan_routerstatic_vrfnexthopnexthopaddress_tag, "tag")
+// The remaining callbacks record under a name of their own.
+XO_NODE_CB(list_lvln_routerstatic_vrfnexthoptable_vrfnexthopinterfacenamenexthopaddress, "nh-both")
+XO_NODE_CB(leaf_lvlan_routerstatic_vrfnexthopinterfacenamenexthopaddress_interfacename, "both-intf")
+XO_NODE_CB(leaf_lvlan_routerstatic_vrfnexthopinterfacenamenexthopaddress_nexthopaddress,
+           "both-addr")
+XO_NODE_CB(leaf_lvlan_routerstatic_vrfnexthopinterfacename_tag, "intf-tag")
+XO_NODE_CB(leaf_lvlan_routerstatic_vrfnexthopinterfacenamenexthopaddress_tag, "both-tag")
+XO_NODE_CB(leaf_lvlg_routerstatic_vrfprefix_prefix, "prefix6-prefix")
+XO_NODE_CB(leaf_lvlg_routerstatic_vrfprefix_prefixlength, "prefix6-length")
+XO_NODE_CB(list_lvlt_routerstatic_vrfnexthoptable_vrfnexthopinterfacename, "v6-nh-intf")
+XO_NODE_CB(list_lvlt_routerstatic_vrfnexthoptable_vrfnexthopinterfacenamenexthopaddress,
+           "v6-nh-both")
+XO_NODE_CB(list_lvlt_routerstatic_vrfnexthoptable_vrfnexthopnexthopaddress, "v6-nh-addr")
+XO_NODE_CB(leaf_lvlbf_routerstatic_vrfnexthopinterfacename_interfacename, "v6-intf")
+XO_NODE_CB(leaf_lvlbf_routerstatic_vrfnexthopinterfacenamenexthopaddress_interfacename,
+           "v6-both-intf")
+XO_NODE_CB(leaf_lvlbf_routerstatic_vrfnexthopinterfacenamenexthopaddress_nexthopaddress,
+           "v6-both-addr")
+XO_NODE_CB(leaf_lvlbf_routerstatic_vrfnexthopnexthopaddress_nexthopaddress, "v6-addr")
+XO_NODE_CB(leaf_lvlbf_routerstatic_vrfnexthopinterfacename_tag, "v6-intf-tag")
+XO_NODE_CB(leaf_lvlbf_routerstatic_vrfnexthopinterfacenamenexthopaddress_tag, "v6-both-tag")
+XO_NODE_CB(leaf_lvlbf_routerstatic_vrfnexthopnexthopaddress_tag, "v6-tag")
 
 namespace {
 
