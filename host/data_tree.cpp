@@ -293,23 +293,6 @@ bool is_identity_text(const data_node &n) {
            n.value.rfind(oc_prefix_colon, 0) == 0;
 }
 
-void xml_escape(std::string &out, std::string_view text, bool attribute) {
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"':
-                if (attribute)
-                    out += "&quot;";
-                else
-                    out += c;
-                break;
-            default: out += c;
-        }
-    }
-}
-
 void xml_node(std::string &out, const data_node &n, const char *parent_ns, int depth, bool ops) {
     out.append(static_cast<size_t>(depth) * 2, ' ');
     out += '<';

@@ -89,17 +89,7 @@ ymap_result output_tree::add(const char *path, const char *ns, const char *value
     return YMAP_OK;
 }
 
-std::string format_add(const output_add &a) {
-    std::string s = "add " + a.path;
-    if (a.value) s += " = " + *a.value;
-    if (a.flag1 == 1) s += " entry";
-    if (a.bound_op) s += std::string(" bound:") + operation_name(*a.bound_op);
-    return s;
-}
-
-namespace {
-
-void escape(std::string &out, std::string_view text, bool attribute) {
+void xml_escape(std::string &out, std::string_view text, bool attribute) {
     for (char c : text) {
         switch (c) {
             case '&': out += "&amp;"; break;
@@ -116,13 +106,23 @@ void escape(std::string &out, std::string_view text, bool attribute) {
     }
 }
 
+std::string format_add(const output_add &a) {
+    std::string s = "add " + a.path;
+    if (a.value) s += " = " + *a.value;
+    if (a.flag1 == 1) s += " entry";
+    if (a.bound_op) s += std::string(" bound:") + operation_name(*a.bound_op);
+    return s;
+}
+
+namespace {
+
 void render(std::string &out, const out_node &n, const std::string &parent_ns, int depth,
             bool with_operations) {
     out.append(static_cast<size_t>(depth) * 2, ' ');
     out += "<" + n.name;
     if (n.ns != parent_ns) {
         out += " xmlns=\"";
-        escape(out, n.ns, true);
+        xml_escape(out, n.ns, true);
         out += "\"";
     }
     if (with_operations && n.op && *n.op != YFW_OP_NONE) {
@@ -135,7 +135,7 @@ void render(std::string &out, const out_node &n, const std::string &parent_ns, i
     if (n.children.empty()) {
         if (n.value && !n.value->empty()) {
             out += ">";
-            escape(out, *n.value, false);
+            xml_escape(out, *n.value, false);
             out += "</" + n.name + ">\n";
         } else {
             out += "/>\n";

@@ -133,6 +133,9 @@ private:
 
 // Formats one add as `ocmap --adds` prints it.
 std::string format_add(const output_add &a);
+// Appends text to an XML document, escaped for element text or, with
+// attribute set, for a double-quoted attribute value.
+void xml_escape(std::string &out, std::string_view text, bool attribute);
 
 // ------------------------------------------------------------------ session
 

@@ -4,6 +4,7 @@
 
 #include "oc_lr_types.h"
 #include "ymap_frame.h"
+#include "ymap_ocstatic_families.h"
 #include "ymap_ocstatic_oclocalrouting.h"
 
 extern "C" {
@@ -96,26 +97,7 @@ const char *cond_value(yfw_map_node *node) {
     return node != nullptr ? node->value : nullptr;
 }
 
-__attribute__((noinline)) ymap_result forward(yfw_map_ctx *ctx, yfw_map_node *node,
-                                              uint32_t child_count, yfw_map_datatree *tree,
-                                              const char *name,
-                                              yfw_map_container_handler_fn callback) {
-    YMAP_FRAME(fr, ctx, name);
-    YMAP_CHECK_ARGS(fr, node, tree);
-    ymap_result rc = callback(ctx, node, child_count, tree);
-    YMAP_END(fr);
-    return rc;
-}
-
-__attribute__((noinline)) ymap_result forward(yfw_map_ctx *ctx, yfw_map_node *node,
-                                              yfw_map_datatree *tree, const char *name,
-                                              yfw_map_walker_fn callback) {
-    YMAP_FRAME(fr, ctx, name);
-    YMAP_CHECK_ARGS(fr, node, tree);
-    ymap_result rc = callback(ctx, node, tree);
-    YMAP_END(fr);
-    return rc;
-}
+using ::ymap::forward;
 
 // A leaf that is generated but maps nothing answers like the leaf stub.
 __attribute__((noinline)) ymap_result no_body(yfw_map_ctx *ctx, yfw_map_node *node,

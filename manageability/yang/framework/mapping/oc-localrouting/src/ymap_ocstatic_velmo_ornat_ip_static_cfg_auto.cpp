@@ -3,6 +3,7 @@
 // walker still visits the node so that its children are reached) and the
 // code behind the generated handlers.
 #include "ymap_frame.h"
+#include "ymap_ocstatic_families.h"
 #include "ymap_ocstatic_oclocalrouting.h"
 
 namespace {
@@ -54,26 +55,7 @@ bool reads_state(const yfw_map_ctx *ctx) {
 
 }  // namespace
 
-__attribute__((noinline)) ymap_result forward(yfw_map_ctx *ctx, yfw_map_node *node,
-                                              uint32_t child_count, yfw_map_datatree *tree,
-                                              const char *name,
-                                              yfw_map_container_handler_fn callback) {
-    YMAP_FRAME(fr, ctx, name);
-    YMAP_CHECK_ARGS(fr, node, tree);
-    ymap_result rc = callback(ctx, node, child_count, tree);
-    YMAP_END(fr);
-    return rc;
-}
-
-__attribute__((noinline)) ymap_result forward(yfw_map_ctx *ctx, yfw_map_node *node,
-                                              yfw_map_datatree *tree, const char *name,
-                                              yfw_map_walker_fn callback) {
-    YMAP_FRAME(fr, ctx, name);
-    YMAP_CHECK_ARGS(fr, node, tree);
-    ymap_result rc = callback(ctx, node, tree);
-    YMAP_END(fr);
-    return rc;
-}
+using ::ymap::forward;
 
 __attribute__((noinline)) ymap_result end_only(yfw_map_ctx *ctx, yfw_map_node *, yfw_map_datatree *,
                                                const char *name) {
@@ -131,10 +113,7 @@ __attribute__((noinline)) ymap_result map_leaf(yfw_map_ctx *ctx, yfw_map_node *n
 // Children of other modules are accepted and ignored on this side.
 __attribute__((noinline)) ymap_result parse_augments(yfw_map_ctx *ctx, yfw_map_node *node,
                                                      yfw_map_datatree *tree, const char *name) {
-    YMAP_FRAME(fr, ctx, name);
-    YMAP_CHECK_ARGS(fr, node, tree);
-    YMAP_END(fr);
-    return YMAP_OK;
+    return check_args(ctx, node, tree, name);
 }
 
 }  // namespace ymap::xo
