@@ -72,6 +72,13 @@ ymap_result output_tree::add(const char *path, const char *ns, const char *value
             if (next == nullptr) {
                 next = append_child(at, seg, ns);
                 created = true;
+            } else if (last && key_schema_ && value && at->list_entry && next->value &&
+                       *next->value != value) {
+                if (out_node *other = entry_named_by_key(at, seg, ns)) {
+                    at = other;
+                    next = append_child(at, seg, ns);
+                    created = true;
+                }
             }
         }
         if (last) {
@@ -87,6 +94,35 @@ ymap_result output_tree::add(const char *path, const char *ns, const char *value
     }
     if (record_) adds_.back().node = at;
     return YMAP_OK;
+}
+
+// The mapping names an existing native entry by adding its key leaves
+// before a leaf of it (a metric, say) without adding the entry itself. When
+// the newest entry of the list already has all its keys, such an add starts
+// a fresh entry carrying the keys before this one in key order, which were
+// given before it; the document later merges entries with equal keys.
+out_node *output_tree::entry_named_by_key(out_node *entry, std::string_view key, const char *ns) {
+    std::vector<const out_node *> chain;
+    for (const out_node *n = entry; n->parent != nullptr; n = n->parent) chain.push_back(n);
+    const schema_node *s = key_schema_;
+    if (chain.empty() || chain.back()->name != s->name) return nullptr;
+    for (auto it = chain.rbegin() + 1; it != chain.rend() && s != nullptr; ++it)
+        s = s->child((*it)->name);
+    if (s == nullptr || s->kind != schema_node::node_kind::list) return nullptr;
+    size_t position = s->keys.size();
+    for (size_t i = 0; i < s->keys.size(); ++i) {
+        const out_node *k = entry->newest_child(s->keys[i]->name);
+        if (k == nullptr || !k->value) return nullptr;  // still being named
+        if (s->keys[i]->name == key) position = i;
+    }
+    if (position == s->keys.size()) return nullptr;
+    out_node *fresh = append_child(entry->parent, entry->name, ns);
+    fresh->list_entry = true;
+    for (size_t i = 0; i < position; ++i) {
+        const out_node *k = entry->newest_child(s->keys[i]->name);
+        append_child(fresh, k->name, k->ns.c_str())->value = k->value;
+    }
+    return fresh;
 }
 
 void xml_escape(std::string &out, std::string_view text, bool attribute) {

@@ -161,9 +161,23 @@ struct builder {
 
     // Identity values are written with whatever prefix the document bound to
     // the module; the mapping compares them in the module's own prefix.
-    const char *normalise_value(const char *value) {
+    //
+    // Without a prefix an identity belongs to the element's default
+    // namespace. `next-hop` is the module's only leaf whose type admits its
+    // identities (next to addresses), and no address has these names, so
+    // there the bare names are the identities; in any other leaf (an index
+    // called "DROP", say) they are plain strings and stay as written.
+    const char *normalise_value(const char *value, const char *tag) {
         const char *colon = std::strchr(value, ':');
-        if (colon == nullptr) return value;
+        if (colon == nullptr) {
+            bool identity =
+                std::strcmp(value, "DROP") == 0 || std::strcmp(value, "LOCAL_LINK") == 0;
+            const char *uri = lookup({});
+            if (identity && std::strcmp(tag, "next-hop") == 0 && uri != nullptr &&
+                std::strcmp(uri, oc_namespace) == 0)
+                return tree.keep(std::string(oc_module_prefix) + ":" + value);
+            return value;
+        }
         std::string_view p(value, colon - value);
         const char *uri = lookup(p);
         if (uri != nullptr && std::strcmp(uri, oc_namespace) == 0 && p != oc_module_prefix)
@@ -205,7 +219,7 @@ struct builder {
             out.host_capacity = count;
             out.flags |= YFW_NODE_CHILDREN_VALID;
         } else if (has_text) {
-            out.value = normalise_value(el.child_value());
+            out.value = normalise_value(el.child_value(), out.tag);
             out.flags |= YFW_NODE_HAS_VALUE;
         }
         scope.resize(scope.size() - pushed);

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "native_store.h"
+
 namespace yfw_host {
 
 using kind = schema_node::node_kind;
@@ -293,6 +295,17 @@ bool commit_edit(const std::string &path, data_tree &config, const output_tree &
         return false;
     }
     prune_empty_containers(*config.root);
+    // The schema types alone let through values the configuration database
+    // cannot hold (a next-hop address that is no address, say). A store that
+    // the next run cannot load is worse than a refused edit, so the result
+    // must load before it replaces the old one.
+    input_error load_err;
+    if (!load_native_store(*config.root, path, load_err)) {
+        err.tag = "invalid-value";
+        err.message = path + ": the edit would leave a configuration that cannot be loaded: " +
+                      load_err.message;
+        return false;
+    }
     err.message = write_file_atomically(path, to_xml(*config.root, false));
     return err.message.empty();
 }

@@ -86,6 +86,7 @@ private:
 // ------------------------------------------------------------------ output
 
 struct out_node;
+struct schema_node;
 
 struct output_add {
     std::string path;
@@ -122,13 +123,22 @@ public:
     const std::vector<output_add> &adds() const { return adds_; }
     const out_node &document() const { return root_; }
     void record_adds(bool on) { record_ = on; }
+    // Native edits and read paths (schema root given): the keys of an entry
+    // never change there, so a key leaf given another value for an entry
+    // whose keys are all set names another entry and starts one. Without it
+    // (OpenConfig data) such an add renames the entry, as the native index
+    // does with an OpenConfig next-hop's key.
+    void keys_name_entries(const schema_node *root) { key_schema_ = root; }
 
     std::string to_xml(bool with_operations) const;
 
 private:
+    out_node *entry_named_by_key(out_node *entry, std::string_view key, const char *ns);
+
     out_node root_;
     std::vector<output_add> adds_;
     bool record_ = true;
+    const schema_node *key_schema_ = nullptr;
 };
 
 // Formats one add as `ocmap --adds` prints it.

@@ -33,6 +33,7 @@ int cmd_edit(const options &o) {
     if (!plugin) return exit_unusable;
 
     yfw_host::output_tree out;
+    out.keys_name_entries(&yfw_host::yang_schema::get().native_root());
     walk_result r = run_walk(o, YFW_REQ_EDIT, plugin->record().oc_root_walker, *tree, out);
     if (o.adds) print_adds(out);
     if (r.rc != 0) {
