@@ -1,7 +1,10 @@
 // Requests from JSON, and the XML and JSON documents ocmap prints.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "data_tree.h"
+#include "subtree_filter.h"
 #include "test_support.h"
 
 namespace {
@@ -279,6 +282,74 @@ TEST(output_documents, paths_outside_the_schema_are_reported) {
     // Nothing written is an empty document, not nothing.
     EXPECT_EQ(print(yfw_host::output_tree(), yfw_host::doc_format::json),
               "{\n  \"openconfig-local-routing:local-routes\": {}\n}\n");
+}
+
+// ------------------------------------------------------------------ filter
+
+// Two routes; the second has two next-hops. Each row filters the same data
+// and lists the leaves that stay as "path=value".
+TEST(subtree_filter, answers_hold_what_the_filter_selects) {
+    const std::string data =
+        "<local-routes xmlns='http://openconfig.net/yang/local-routing'><static-routes>"
+        "<static><prefix>10.0.0.0/8</prefix><config><prefix>10.0.0.0/8</prefix>"
+        "<set-tag>5</set-tag></config></static>"
+        "<static><prefix>2001:db8::/32</prefix><config><prefix>2001:db8::/32</prefix></config>"
+        "<next-hops><next-hop><index>1</index><config><index>1</index>"
+        "<next-hop>2001:db8::1</next-hop><metric>3</metric></config></next-hop>"
+        "<next-hop><index>2</index><config><index>2</index>"
+        "<next-hop>2001:db8::2</next-hop></config></next-hop></next-hops></static>"
+        "</static-routes></local-routes>";
+    struct row {
+        const char *name;
+        std::string filter;  // children of local-routes
+        std::vector<std::string> want;
+    } rows[] = {
+        {"no filter children: everything",
+         "",
+         {"prefix=10.0.0.0/8", "config/prefix=10.0.0.0/8", "config/set-tag=5",
+          "prefix=2001:db8::/32", "config/prefix=2001:db8::/32", "index=1", "config/index=1",
+          "config/next-hop=2001:db8::1", "config/metric=3", "index=2", "config/index=2",
+          "config/next-hop=2001:db8::2"}},
+        {"a route by its key: the whole route, nothing of the other",
+         "<static-routes><static><prefix>10.0.0.0/8</prefix></static></static-routes>",
+         {"prefix=10.0.0.0/8", "config/prefix=10.0.0.0/8", "config/set-tag=5"}},
+        {"a selection under a keyed route: that leaf and the keys",
+         "<static-routes><static><prefix>10.0.0.0/8</prefix><config><set-tag/></config>"
+         "</static></static-routes>",
+         {"prefix=10.0.0.0/8", "config/set-tag=5"}},
+        {"a content match keeps the matching entry only, with all of its container",
+         "<static-routes><static><next-hops><next-hop><config><metric>3</metric></config>"
+         "</next-hop></next-hops></static></static-routes>",
+         {"prefix=2001:db8::/32", "index=1", "config/index=1", "config/next-hop=2001:db8::1",
+          "config/metric=3"}},
+        {"a content match that matches nothing leaves nothing",
+         "<static-routes><static><prefix>192.0.2.0/24</prefix></static></static-routes>",
+         {}},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.name);
+        yfw_host::input_error err;
+        auto doc =
+            yfw_host::data_tree_from_xml(data, "data", yfw_host::yang_schema::get().oc_root(), err);
+        ASSERT_TRUE(doc) << err.text();
+        auto filter =
+            oclr_test::parse("<local-routes xmlns='http://openconfig.net/yang/local-routing'>" +
+                                 r.filter + "</local-routes>",
+                             false);
+        yfw_host::apply_subtree_filter(*doc->root, *filter.root());
+        std::vector<std::string> got;
+        // Leaf paths relative to their route or next-hop entry.
+        std::function<void(const yfw_host::data_node &, const std::string &)> walk =
+            [&](const yfw_host::data_node &n, const std::string &at) {
+                std::string here = n.schema->kind == yfw_host::schema_node::node_kind::list
+                                       ? ""
+                                       : at + n.schema->name;
+                if (n.schema->is_leaf()) got.push_back(here + "=" + n.value);
+                for (const auto &c : n.children) walk(*c, here.empty() ? here : here + "/");
+            };
+        walk(*doc->root, "");
+        EXPECT_EQ(got, r.want);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "common.h"
 #include "running_store.h"
+#include "subtree_filter.h"
 
 namespace ocmap {
 
@@ -27,6 +28,7 @@ int cmd_read(const options &o, uint32_t kind) {
     const auto &schema = yfw_host::yang_schema::get();
 
     yfw_host::output_tree paths;
+    paths.keys_name_entries(&schema.native_root());
     if (o.adds) std::cout << "# walk ox\n";
     walk_result r = run_walk(o, kind, plugin->record().oc_root_walker, *filter, paths);
     if (o.adds) print_adds(paths);
@@ -50,6 +52,7 @@ int cmd_read(const options &o, uint32_t kind) {
     if (o.adds) return exit_ok;
     auto doc = document_or_refuse(out, schema.oc_root());
     if (!doc) return exit_refused;
+    yfw_host::apply_subtree_filter(*doc->root, *filter->root());
     std::cout << yfw_host::write_document(*doc->root, o.output(), false);
     return exit_ok;
 }

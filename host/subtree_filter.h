@@ -1,0 +1,17 @@
+// NETCONF subtree filtering (RFC 6241, section 6) of an answer document.
+#pragma once
+
+#include "data_tree.h"
+#include "yfw_host.h"
+
+namespace yfw_host {
+
+// Prunes the document under root to what the filter rooted at the same node
+// selects: a filter leaf with a value is a content match (its entry or
+// container stays only when the data leaf has that value), a node without
+// children and value selects its whole subtree, a node with children is a
+// containment node filtered recursively. Key leaves of a kept list entry are
+// always kept. The root itself is never removed.
+void apply_subtree_filter(data_node &root, const yfw_map_node &filter);
+
+}  // namespace yfw_host
