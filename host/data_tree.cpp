@@ -2,6 +2,7 @@
 #include "data_tree.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include <pugixml.hpp>
@@ -16,19 +17,51 @@ bool by_order(const std::unique_ptr<data_node> &n, uint16_t order) {
     return n->schema->order < order;
 }
 
-std::string index_key(const schema_node *list, const std::vector<std::string_view> &keys) {
-    std::string k(list->name);
+// Up to this many children, an entry is found by comparing keys in place:
+// cheaper than a hash index, which most nodes (a route's next-hop table
+// with a few entries) would never repay.
+constexpr std::size_t index_threshold = 16;
+
+// The index key of an entry: the list's name and its key values, written
+// into a buffer the caller reuses, so a look-up allocates nothing.
+void index_key(std::string &k, const schema_node *list, const std::vector<std::string_view> &keys) {
+    k.assign(list->name);
     for (std::string_view v : keys) {
         k += '\0';
         k += v;
     }
+}
+
+std::vector<std::string_view> &key_scratch() {
+    static thread_local std::vector<std::string_view> keys;
+    return keys;
+}
+
+std::string &index_scratch() {
+    static thread_local std::string k;
     return k;
+}
+
+bool has_keys(const data_node &e, const std::vector<std::string_view> &keys) {
+    const auto &ks = e.schema->keys;
+    if (keys.size() != ks.size()) return false;
+    for (std::size_t i = 0; i < ks.size(); ++i) {
+        const data_node *leaf = e.child(ks[i]);
+        if (leaf == nullptr || leaf->value != keys[i]) return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 struct data_node::entry_index {
-    std::unordered_map<std::string, data_node *> map;
+    struct text_hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept {
+            return std::hash<std::string_view>{}(s);
+        }
+    };
+    std::unordered_map<std::string, data_node *, text_hash, std::equal_to<>> map;
 };
 
 data_node::data_node() = default;
@@ -51,25 +84,39 @@ bool data_node::key_values(std::vector<std::string_view> &out) const {
 
 void data_node::index_insert(data_node *e) const {
     if (!index_) return;
-    std::vector<std::string_view> keys;
-    if (e->key_values(keys)) index_->map.emplace(index_key(e->schema, keys), e);
+    auto &keys = key_scratch();
+    if (!e->key_values(keys)) return;
+    std::string &k = index_scratch();
+    index_key(k, e->schema, keys);
+    index_->map.emplace(k, e);
 }
 
 void data_node::index_erase(data_node *e) const {
     if (!index_) return;
-    std::vector<std::string_view> keys;
+    auto &keys = key_scratch();
     if (!e->key_values(keys)) return;
-    auto it = index_->map.find(index_key(e->schema, keys));
+    std::string &k = index_scratch();
+    index_key(k, e->schema, keys);
+    auto it = index_->map.find(std::string_view(k));
     if (it != index_->map.end() && it->second == e) index_->map.erase(it);
 }
 
 data_node *data_node::entry(const schema_node *s, const std::vector<std::string_view> &keys) const {
+    if (!index_ && children.size() <= index_threshold) {
+        // The first entry with these keys, as the index would keep it.
+        auto it = std::lower_bound(children.begin(), children.end(), s->order, by_order);
+        for (; it != children.end() && (*it)->schema == s; ++it)
+            if (has_keys(**it, keys)) return it->get();
+        return nullptr;
+    }
     if (!index_) {
         index_ = std::make_unique<entry_index>();
         for (const auto &c : children)
             if (c->schema->kind == kind::list) index_insert(c.get());
     }
-    auto it = index_->map.find(index_key(s, keys));
+    std::string &k = index_scratch();
+    index_key(k, s, keys);
+    auto it = index_->map.find(std::string_view(k));
     return it == index_->map.end() ? nullptr : it->second;
 }
 
@@ -90,7 +137,7 @@ data_node *data_node::add(const schema_node *s) {
 data_node *data_node::add_entry(const schema_node *s, const std::vector<std::string_view> &keys) {
     data_node *e = add(s);
     for (std::size_t i = 0; i < s->keys.size() && i < keys.size(); ++i)
-        e->add(s->keys[i])->value = std::string(keys[i]);
+        e->add(s->keys[i])->value.assign(keys[i]);
     index_insert(e);
     return e;
 }
@@ -293,11 +340,22 @@ bool is_identity_text(const data_node &n) {
            n.value.rfind(oc_prefix_colon, 0) == 0;
 }
 
-void xml_node(std::string &out, const data_node &n, const char *parent_ns, int depth, bool ops) {
+// Documents of a million routes run to hundreds of megabytes: written to a
+// file, the text goes out in pieces instead of being held whole.
+void spill(std::string &out, std::FILE *file) {
+    constexpr std::size_t piece = 1 << 20;
+    if (file == nullptr || out.size() < piece) return;
+    std::fwrite(out.data(), 1, out.size(), file);
+    out.clear();
+}
+
+void xml_node(std::string &out, const data_node &n, const char *parent_ns, int depth, bool ops,
+              std::FILE *file) {
     out.append(static_cast<size_t>(depth) * 2, ' ');
     out += '<';
     out += n.schema->name;
-    if (parent_ns == nullptr || std::strcmp(parent_ns, n.schema->ns) != 0) {
+    if (parent_ns != n.schema->ns &&
+        (parent_ns == nullptr || std::strcmp(parent_ns, n.schema->ns) != 0)) {
         out += " xmlns=\"";
         xml_escape(out, n.schema->ns, true);
         out += '"';
@@ -321,7 +379,9 @@ void xml_node(std::string &out, const data_node &n, const char *parent_ns, int d
         }
         out += '>';
         xml_escape(out, n.value, false);
-        out += "</" + n.schema->name + ">\n";
+        out += "</";
+        out += n.schema->name;
+        out += ">\n";
         return;
     }
     if (n.children.empty()) {
@@ -329,9 +389,14 @@ void xml_node(std::string &out, const data_node &n, const char *parent_ns, int d
         return;
     }
     out += ">\n";
-    for (const auto &c : n.children) xml_node(out, *c, n.schema->ns, depth + 1, ops);
+    for (const auto &c : n.children) {
+        xml_node(out, *c, n.schema->ns, depth + 1, ops, file);
+        spill(out, file);
+    }
     out.append(static_cast<size_t>(depth) * 2, ' ');
-    out += "</" + n.schema->name + ">\n";
+    out += "</";
+    out += n.schema->name;
+    out += ">\n";
 }
 
 void json_string(std::string &out, std::string_view s) {
@@ -412,10 +477,11 @@ std::string member_name(const data_node &n, const char *parent_module) {
     return std::string(n.schema->module) + ":" + n.schema->name;
 }
 
-void json_object(std::string &out, const data_node &n, int depth, bool ops);
+void json_object(std::string &out, const data_node &n, int depth, bool ops, std::FILE *file);
 
 // The members of n's children; entries of one list become one array.
-void json_members(std::string &out, const data_node &n, int depth, bool ops, bool first) {
+void json_members(std::string &out, const data_node &n, int depth, bool ops, bool first,
+                  std::FILE *file) {
     const auto &cs = n.children;
     for (std::size_t i = 0; i < cs.size();) {
         const data_node &c = *cs[i];
@@ -432,7 +498,7 @@ void json_members(std::string &out, const data_node &n, int depth, bool ops, boo
                 if (j != i) out += ',';
                 indent(out, depth + 1);
                 if (c.schema->kind == kind::list)
-                    json_object(out, *cs[j], depth + 1, ops);
+                    json_object(out, *cs[j], depth + 1, ops, file);
                 else
                     json_value(out, *cs[j]);
             }
@@ -451,13 +517,13 @@ void json_members(std::string &out, const data_node &n, int depth, bool ops, boo
                 json_operation(out, c.op);
             }
         } else {
-            json_object(out, c, depth, ops);
+            json_object(out, c, depth, ops, file);
         }
         ++i;
     }
 }
 
-void json_object(std::string &out, const data_node &n, int depth, bool ops) {
+void json_object(std::string &out, const data_node &n, int depth, bool ops, std::FILE *file) {
     out += '{';
     bool first = true;
     if (has_op(n, ops)) {
@@ -466,7 +532,8 @@ void json_object(std::string &out, const data_node &n, int depth, bool ops) {
         json_operation(out, n.op);
         first = false;
     }
-    json_members(out, n, depth + 1, ops, first);
+    json_members(out, n, depth + 1, ops, first, file);
+    spill(out, file);
     if (!n.children.empty() || !first) indent(out, depth);
     out += '}';
 }
@@ -475,22 +542,42 @@ void json_object(std::string &out, const data_node &n, int depth, bool ops) {
 
 std::string to_xml(const data_node &root, bool with_operations) {
     std::string out;
-    xml_node(out, root, nullptr, 0, with_operations);
+    xml_node(out, root, nullptr, 0, with_operations, nullptr);
     return out;
 }
 
-std::string to_json(const data_node &root, bool with_operations) {
-    std::string out = "{";
+namespace {
+
+void json_document(std::string &out, const data_node &root, bool with_operations, std::FILE *file) {
+    out += '{';
     indent(out, 1);
     json_string(out, member_name(root, nullptr));
     out += ": ";
-    json_object(out, root, 1, with_operations);
+    json_object(out, root, 1, with_operations, file);
     out += "\n}\n";
+}
+
+}  // namespace
+
+std::string to_json(const data_node &root, bool with_operations) {
+    std::string out;
+    json_document(out, root, with_operations, nullptr);
     return out;
 }
 
 std::string write_document(const data_node &root, doc_format f, bool with_operations) {
     return f == doc_format::json ? to_json(root, with_operations) : to_xml(root, with_operations);
+}
+
+bool write_document(const data_node &root, doc_format f, bool with_operations, std::FILE *file) {
+    std::string out;
+    out.reserve(2 << 20);
+    if (f == doc_format::json)
+        json_document(out, root, with_operations, file);
+    else
+        xml_node(out, root, nullptr, 0, with_operations, file);
+    std::fwrite(out.data(), 1, out.size(), file);
+    return std::fflush(file) == 0 && !std::ferror(file);
 }
 
 // ------------------------------------------------------------------ output
@@ -506,28 +593,37 @@ namespace {
 
 struct doc_builder {
     std::string &err;
+    std::vector<std::string_view> keys;  // reused by every entry
 
-    const std::string *key_value(const out_node &o, const schema_node *key) {
-        const std::string *v = nullptr;
-        for (const auto &c : o.children)
+    static const std::string_view *key_value(const out_node &o, const schema_node *key) {
+        const std::string_view *v = nullptr;
+        for (const out_node *c : o.children)
             if (c->name == key->name && c->value) v = &*c->value;
         return v;
     }
 
-    bool merge(const out_node &o, data_node &parent, const std::string &where) {
+    // The path of o as the plug-in wrote it, for the error only: building it
+    // for every node would cost more than the merge.
+    static std::string written_path(const out_node &o) {
+        std::string p;
+        for (const out_node *n = &o; n && n->parent; n = n->parent)
+            p.insert(0, "/" + std::string(n->name));
+        return p;
+    }
+
+    bool merge(const out_node &o, data_node &parent) {
         const schema_node *s = parent.schema->child(o.name);
-        std::string here = where + "/" + o.name;
         if (s == nullptr || (!o.ns.empty() && o.ns != s->ns)) {
-            err = "the plug-in wrote " + here +
-                  (s == nullptr ? std::string() : " in namespace " + o.ns) +
+            err = "the plug-in wrote " + written_path(o) +
+                  (s == nullptr ? std::string() : " in namespace " + std::string(o.ns)) +
                   ", which is not in the schema of " + parent.schema->path();
             return false;
         }
         data_node *n = nullptr;
         if (s->kind == kind::list) {
-            std::vector<std::string_view> keys;
+            keys.clear();
             for (const schema_node *k : s->keys) {
-                const std::string *v = key_value(o, k);
+                const std::string_view *v = key_value(o, k);
                 if (v == nullptr) break;
                 keys.push_back(*v);
             }
@@ -545,11 +641,11 @@ struct doc_builder {
         }
         if (o.op) n->op = n->op == no_operation ? *o.op : combine_operations(n->op, *o.op);
         if (s->is_leaf()) {
-            if (o.value) n->value = *o.value;
+            if (o.value) n->value.assign(*o.value);
             return true;
         }
-        for (const auto &c : o.children)
-            if (!merge(*c, *n, here)) return false;
+        for (const out_node *c : o.children)
+            if (!merge(*c, *n)) return false;
         return true;
     }
 };
@@ -559,17 +655,17 @@ struct doc_builder {
 std::optional<data_tree> document_of(const output_tree &out, const schema_node &root_schema,
                                      std::string &err) {
     data_tree t = data_tree::empty(root_schema);
-    doc_builder b{err};
-    for (const auto &top : out.document().children) {
+    doc_builder b{err, {}};
+    for (const out_node *top : out.document().children) {
         if (top->name != root_schema.name || (!top->ns.empty() && top->ns != root_schema.ns)) {
-            err = "the plug-in wrote /" + top->name + ", outside /" + root_schema.name;
+            err = "the plug-in wrote /" + std::string(top->name) + ", outside /" + root_schema.name;
             return std::nullopt;
         }
         if (top->op)
             t.root->op =
                 t.root->op == no_operation ? *top->op : combine_operations(t.root->op, *top->op);
-        for (const auto &c : top->children)
-            if (!b.merge(*c, *t.root, "/" + root_schema.name)) return std::nullopt;
+        for (const out_node *c : top->children)
+            if (!b.merge(*c, *t.root)) return std::nullopt;
     }
     return t;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,6 +86,8 @@ enum class doc_format { xml, json };
 std::string to_xml(const data_node &root, bool with_operations);
 std::string to_json(const data_node &root, bool with_operations);
 std::string write_document(const data_node &root, doc_format f, bool with_operations);
+// The same straight to a file, in pieces; false when writing failed.
+bool write_document(const data_node &root, doc_format f, bool with_operations, std::FILE *file);
 
 // The document an output tree built, bound to the schema of its root:
 // entries of a list with equal keys become one entry (later values win),

@@ -1,5 +1,7 @@
 // The output tree: the record of every add and the document they build.
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "data_tree.h"
 #include "yfw_host.h"
@@ -7,50 +9,92 @@
 namespace yfw_host {
 
 out_node *out_node::newest_child(std::string_view n) const {
-    for (const auto &[name, node] : newest)
-        if (name == n) return node;
+    for (out_node *c = newest_head; c; c = c->next_newest)
+        if (c->name == n) return c;
     return nullptr;
 }
 
-output_tree::output_tree() {
-    root_.name = "";
+output_tree::output_tree()
+    : arena_(std::make_unique<std::pmr::monotonic_buffer_resource>(64 * 1024)) {}
+
+output_tree::output_tree(output_tree &&other) noexcept {
+    *this = std::move(other);
 }
 
-namespace {
+output_tree &output_tree::operator=(output_tree &&other) noexcept {
+    if (this == &other) return *this;
+    // Nodes live in the arena and stay where they are; only what pointed at
+    // the other tree's root must follow it. The root's own child array is
+    // on the heap, so it moves with the root.
+    root_ = std::move(other.root_);
+    arena_ = std::move(other.arena_);
+    interned_ = std::move(other.interned_);
+    adds_ = std::move(other.adds_);
+    record_ = other.record_;
+    key_schema_ = other.key_schema_;
+    adopt_root(&other.root_);
+    other.root_ = out_node{};
+    other.arena_ = std::make_unique<std::pmr::monotonic_buffer_resource>(4 * 1024);
+    return *this;
+}
 
-out_node *append_child(out_node *parent, std::string_view name, const char *ns) {
-    auto child = std::make_unique<out_node>();
-    child->name = std::string(name);
-    child->ns = ns ? ns : "";
+void output_tree::adopt_root(const out_node *old_root) {
+    for (out_node *c : root_.children) c->parent = &root_;
+    for (output_add &a : adds_)
+        if (a.node == old_root) a.node = &root_;
+}
+
+std::string_view output_tree::intern(std::string_view text) {
+    auto it = interned_.find(text);
+    if (it == interned_.end()) it = interned_.emplace(text).first;
+    return *it;
+}
+
+std::string_view output_tree::keep(std::string_view text) {
+    if (text.empty()) return {"", 0};
+    auto *at = static_cast<char *>(arena_->allocate(text.size(), 1));
+    std::memcpy(at, text.data(), text.size());
+    return {at, text.size()};
+}
+
+out_node *output_tree::append_child(out_node *parent, std::string_view name, std::string_view ns) {
+    // Never destroyed: everything a node owns is in the arena too.
+    auto *child =
+        new (arena_->allocate(sizeof(out_node), alignof(out_node))) out_node(arena_.get());
+    child->name = name;
+    child->ns = ns;
     child->parent = parent;
-    out_node *raw = child.get();
-    parent->children.push_back(std::move(child));
-    // The index's view must point at storage that lives as long as the node.
-    std::string_view key = raw->name;
-    for (auto &entry : parent->newest) {
-        if (entry.first == name) {
-            entry = {key, raw};
-            return raw;
+    parent->children.push_back(child);
+    // The new child replaces the newest of its name in the parent's chain.
+    out_node **link = &parent->newest_head;
+    for (; *link; link = &(*link)->next_newest) {
+        if ((*link)->name == name) {
+            child->next_newest = (*link)->next_newest;
+            (*link)->next_newest = nullptr;
+            *link = child;
+            return child;
         }
     }
-    parent->newest.emplace_back(key, raw);
-    return raw;
+    child->next_newest = parent->newest_head;
+    parent->newest_head = child;
+    return child;
 }
-
-}  // namespace
 
 ymap_result output_tree::add(const char *path, const char *ns, const char *value,
                              const yfw_map_node *req_node, int flag1, int flag2) {
     if (path == nullptr || path[0] != '/') return YMAP_ERR_INVALID_ARGS;
+    std::string_view ns_text = ns ? intern(ns) : std::string_view();
+    std::optional<std::string_view> value_text;
+    if (value) value_text = keep(value);
     if (record_) {
         output_add a;
-        a.path = path;
-        a.ns = ns ? ns : "";
-        if (value) a.value = value;
+        a.path = intern(path);
+        a.ns = ns_text;
+        a.value = value_text;
         a.flag1 = flag1;
         a.flag2 = flag2;
         if (req_node) a.bound_op = req_node->operation;
-        adds_.push_back(std::move(a));
+        adds_.push_back(a);
     }
 
     out_node *at = &root_;
@@ -64,25 +108,26 @@ ymap_result output_tree::add(const char *path, const char *ns, const char *value
         out_node *next = nullptr;
         bool created = false;
         if (last && flag1 == 1) {
-            next = append_child(at, seg, ns);
+            out_node *prev = at->newest_child(seg);
+            next = append_child(at, prev ? prev->name : intern(seg), ns_text);
             next->list_entry = true;
             created = true;
         } else {
             next = at->newest_child(seg);
             if (next == nullptr) {
-                next = append_child(at, seg, ns);
+                next = append_child(at, intern(seg), ns_text);
                 created = true;
             } else if (last && key_schema_ && value && at->list_entry && next->value &&
                        *next->value != value) {
-                if (out_node *other = entry_named_by_key(at, seg, ns)) {
+                if (out_node *other = entry_named_by_key(at, seg, ns_text)) {
                     at = other;
-                    next = append_child(at, seg, ns);
+                    next = append_child(at, next->name, ns_text);
                     created = true;
                 }
             }
         }
         if (last) {
-            if (value) next->value = value;
+            if (value) next->value = value_text;
             // A node reached again by another bound add keeps both meanings:
             // removed and then added again is a replace.
             if (req_node)
@@ -101,7 +146,8 @@ ymap_result output_tree::add(const char *path, const char *ns, const char *value
 // the newest entry of the list already has all its keys, such an add starts
 // a fresh entry carrying the keys before this one in key order, which were
 // given before it; the document later merges entries with equal keys.
-out_node *output_tree::entry_named_by_key(out_node *entry, std::string_view key, const char *ns) {
+out_node *output_tree::entry_named_by_key(out_node *entry, std::string_view key,
+                                          std::string_view ns) {
     std::vector<const out_node *> chain;
     for (const out_node *n = entry; n->parent != nullptr; n = n->parent) chain.push_back(n);
     const schema_node *s = key_schema_;
@@ -120,75 +166,88 @@ out_node *output_tree::entry_named_by_key(out_node *entry, std::string_view key,
     fresh->list_entry = true;
     for (size_t i = 0; i < position; ++i) {
         const out_node *k = entry->newest_child(s->keys[i]->name);
-        append_child(fresh, k->name, k->ns.c_str())->value = k->value;
+        append_child(fresh, k->name, k->ns)->value = k->value;
     }
     return fresh;
 }
 
 void xml_escape(std::string &out, std::string_view text, bool attribute) {
-    for (char c : text) {
-        switch (c) {
+    // Most texts need no escaping: copy the runs between special characters
+    // whole.
+    const char *special = attribute ? "&<>\"" : "&<>";
+    while (!text.empty()) {
+        size_t at = text.find_first_of(special);
+        out.append(text.substr(0, at));
+        if (at == std::string_view::npos) return;
+        switch (text[at]) {
             case '&': out += "&amp;"; break;
             case '<': out += "&lt;"; break;
             case '>': out += "&gt;"; break;
-            case '"':
-                if (attribute)
-                    out += "&quot;";
-                else
-                    out += c;
-                break;
-            default: out += c;
+            default: out += "&quot;"; break;
         }
+        text.remove_prefix(at + 1);
     }
 }
 
 std::string format_add(const output_add &a) {
-    std::string s = "add " + a.path;
-    if (a.value) s += " = " + *a.value;
+    std::string s = "add ";
+    s += a.path;
+    if (a.value) {
+        s += " = ";
+        s += *a.value;
+    }
     if (a.flag1 == 1) s += " entry";
-    if (a.bound_op) s += std::string(" bound:") + operation_name(*a.bound_op);
+    if (a.bound_op) {
+        s += " bound:";
+        s += operation_name(*a.bound_op);
+    }
     return s;
 }
 
 namespace {
 
-void render(std::string &out, const out_node &n, const std::string &parent_ns, int depth,
+void render(std::string &out, const out_node &n, std::string_view parent_ns, int depth,
             bool with_operations) {
     out.append(static_cast<size_t>(depth) * 2, ' ');
-    out += "<" + n.name;
+    out += '<';
+    out += n.name;
     if (n.ns != parent_ns) {
         out += " xmlns=\"";
         xml_escape(out, n.ns, true);
-        out += "\"";
+        out += '"';
     }
     if (with_operations && n.op && *n.op != YFW_OP_NONE) {
         out += " xmlns:nc=\"";
         out += netconf_namespace;
         out += "\" nc:operation=\"";
         out += operation_name(*n.op);
-        out += "\"";
+        out += '"';
     }
     if (n.children.empty()) {
         if (n.value && !n.value->empty()) {
-            out += ">";
+            out += '>';
             xml_escape(out, *n.value, false);
-            out += "</" + n.name + ">\n";
+            out += "</";
+            out += n.name;
+            out += ">\n";
         } else {
             out += "/>\n";
         }
         return;
     }
     out += ">\n";
-    for (const auto &c : n.children) render(out, *c, n.ns, depth + 1, with_operations);
+    for (const out_node *c : n.children) render(out, *c, n.ns, depth + 1, with_operations);
     out.append(static_cast<size_t>(depth) * 2, ' ');
-    out += "</" + n.name + ">\n";
+    out += "</";
+    out += n.name;
+    out += ">\n";
 }
 
 }  // namespace
 
 std::string output_tree::to_xml(bool with_operations) const {
     std::string out;
-    for (const auto &c : root_.children) render(out, *c, std::string(), 0, with_operations);
+    for (const out_node *c : root_.children) render(out, *c, {}, 0, with_operations);
     return out;
 }
 

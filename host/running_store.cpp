@@ -3,9 +3,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -45,15 +44,24 @@ store_lock::~store_lock() {
 
 std::optional<data_tree> read_store(const std::string &path, input_error &err) {
     const schema_node &root = yang_schema::get().native_root();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
         if (errno == ENOENT) return data_tree::empty(root);
         err.file = path;
         err.message = std::string("cannot open for reading: ") + std::strerror(errno);
         return std::nullopt;
     }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
+    // Sized reads: a stream iterator would copy a store of tens of megabytes
+    // a character at a time.
+    std::string text;
+    struct stat st {};
+    if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode))
+        text.reserve(static_cast<std::size_t>(st.st_size));
+    char buf[65536];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+    bool bad = std::ferror(f) != 0;
+    std::fclose(f);
+    if (bad) {
         err.file = path;
         err.message = "cannot read";
         return std::nullopt;
@@ -124,9 +132,9 @@ struct applier {
         return false;
     }
 
-    static const std::string *key_of(const out_node &entry, const schema_node *key) {
-        const std::string *v = nullptr;
-        for (const auto &c : entry.children)
+    static const std::string_view *key_of(const out_node &entry, const schema_node *key) {
+        const std::string_view *v = nullptr;
+        for (const out_node *c : entry.children)
             if (c->name == key->name && c->value) v = &*c->value;
         return v;
     }
@@ -136,11 +144,15 @@ struct applier {
                                  const std::vector<const schema_node *> &schemas, size_t upto) {
         std::string p;
         for (size_t i = 0; i <= upto && i < chain.size(); ++i) {
-            p += "/" + chain[i]->name;
+            p += '/';
+            p += chain[i]->name;
             if (i < schemas.size() && schemas[i] && schemas[i]->kind == kind::list)
                 for (const schema_node *k : schemas[i]->keys)
-                    if (const std::string *v = key_of(*chain[i], k))
-                        p += "[" + k->name + "='" + *v + "']";
+                    if (const std::string_view *v = key_of(*chain[i], k)) {
+                        p += "[" + k->name + "='";
+                        p += *v;
+                        p += "']";
+                    }
         }
         return p;
     }
@@ -156,7 +168,7 @@ struct applier {
     }
 
     bool set_value(data_node &leaf, const output_add &a, const std::string &path) {
-        std::string v = a.value ? *a.value : std::string();
+        std::string v = a.value ? std::string(*a.value) : std::string();
         std::string why = yang_schema::get().check_value(*leaf.schema, v);
         if (!why.empty())
             return fail("invalid-value", path, "invalid value '" + v + "' of " + path + ": " + why);
@@ -204,7 +216,7 @@ struct applier {
             data_node *found = nullptr;
             if (cs->kind == kind::list) {
                 for (const schema_node *k : cs->keys) {
-                    const std::string *v = key_of(*chain[i], k);
+                    const std::string_view *v = key_of(*chain[i], k);
                     if (v == nullptr)
                         return fail("missing-element", edit_path(chain, schemas, i),
                                     "the edit's entry " + edit_path(chain, schemas, i) +
@@ -212,7 +224,7 @@ struct applier {
                     std::string why = yang_schema::get().check_value(*k, *v);
                     if (!why.empty())
                         return fail("invalid-value", edit_path(chain, schemas, i),
-                                    "invalid key value '" + *v + "' of " +
+                                    "invalid key value '" + std::string(*v) + "' of " +
                                         edit_path(chain, schemas, i) + ": " + why);
                     keys.push_back(*v);
                 }

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <memory_resource>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -78,7 +80,8 @@ public:
 
 private:
     std::unique_ptr<pugi::xml_document> doc_;
-    std::vector<std::unique_ptr<yfw_map_node[]>> node_blocks_;
+    std::vector<std::unique_ptr<yfw_map_node[]>> node_blocks_;  // the open block last
+    uint32_t block_used_ = 0;                                   // nodes taken from it
     std::deque<std::string> texts_;
     std::vector<std::shared_ptr<const void>> held_;
 };
@@ -88,27 +91,38 @@ private:
 struct out_node;
 struct schema_node;
 
+// One add as the plug-in made it. The texts are views into the output
+// tree's interned names and text arena.
 struct output_add {
-    std::string path;
-    std::string ns;
-    std::optional<std::string> value;
+    std::string_view path;
+    std::string_view ns;
+    std::optional<std::string_view> value;
     int flag1 = 0;
     int flag2 = 0;
     std::optional<uint32_t> bound_op;  // the request node's operation at the time of the add
     const out_node *node = nullptr;    // the document node the add reached
 };
 
+// A node of the document an output tree builds. Names and namespaces are
+// interned by the tree and values kept in its text arena, so the views stay
+// valid as long as the tree; nodes never move once made.
 struct out_node {
-    std::string name;
-    std::string ns;
-    std::optional<std::string> value;
+    std::string_view name;
+    std::string_view ns;  // empty when the add gave none
+    std::optional<std::string_view> value;
     std::optional<uint32_t> op;
     bool list_entry = false;
     out_node *parent = nullptr;
-    std::vector<std::unique_ptr<out_node>> children;
-    // Newest child per name: adds descend into the newest instance.
-    std::vector<std::pair<std::string_view, out_node *>> newest;
+    std::pmr::vector<out_node *> children;
+    // Adds descend into the newest instance of each name: the newest child
+    // per name are chained from newest_head through next_newest (a handful
+    // of names per node, so a short walk and no allocation).
+    out_node *newest_head = nullptr;
+    out_node *next_newest = nullptr;
     out_node *newest_child(std::string_view n) const;
+
+    out_node() = default;
+    explicit out_node(std::pmr::memory_resource *r) : children(r) {}
 };
 
 // The output tree: every add in call order and the document they build. An
@@ -118,10 +132,16 @@ struct out_node {
 class output_tree {
 public:
     output_tree();
+    output_tree(const output_tree &) = delete;
+    output_tree &operator=(const output_tree &) = delete;
+    output_tree(output_tree &&other) noexcept;
+    output_tree &operator=(output_tree &&other) noexcept;
     ymap_result add(const char *path, const char *ns, const char *value,
                     const yfw_map_node *req_node, int flag1, int flag2);
     const std::vector<output_add> &adds() const { return adds_; }
     const out_node &document() const { return root_; }
+    // Recording the adds (for --adds and for applying an edit) costs more
+    // than building the document; callers that need neither turn it off.
     void record_adds(bool on) { record_ = on; }
     // Native edits and read paths (schema root given): the keys of an entry
     // never change there, so a key leaf given another value for an entry
@@ -133,9 +153,25 @@ public:
     std::string to_xml(bool with_operations) const;
 
 private:
-    out_node *entry_named_by_key(out_node *entry, std::string_view key, const char *ns);
+    out_node *entry_named_by_key(out_node *entry, std::string_view key, std::string_view ns);
+    out_node *append_child(out_node *parent, std::string_view name, std::string_view ns);
+    std::string_view intern(std::string_view text);
+    void adopt_root(const out_node *old_root);
+    std::string_view keep(std::string_view text);
 
     out_node root_;
+    // Nodes, their child arrays and values come from one arena, released
+    // whole with the tree: millions of small allocations and frees are most
+    // of what building a large document would otherwise cost.
+    std::unique_ptr<std::pmr::monotonic_buffer_resource> arena_;
+    // Interned paths, names and namespaces: the plug-in uses a few dozen.
+    struct text_hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept {
+            return std::hash<std::string_view>{}(s);
+        }
+    };
+    std::unordered_set<std::string, text_hash, std::equal_to<>> interned_;
     std::vector<output_add> adds_;
     bool record_ = true;
     const schema_node *key_schema_ = nullptr;

@@ -206,7 +206,7 @@ TEST(output_tree, entries_group_under_newest_instances_and_keep_bound_operations
     const yfw_host::out_node &rs = *doc.children[0];
     EXPECT_EQ(rs.op, YFW_OP_DELETE);
     const yfw_host::out_node *prefixes =
-        rs.children[0]->children[0]->children[0]->children[0]->children[0].get();
+        rs.children[0]->children[0]->children[0]->children[0]->children[0];
     EXPECT_EQ(prefixes->name, "vrf-prefixes");
     ASSERT_EQ(prefixes->children.size(), 2u);
     EXPECT_EQ(prefixes->children[0]->children[0]->value, "10.0.0.0");

@@ -19,12 +19,42 @@ std::optional<std::string> read_input(const std::string &file) {
         ss << std::cin.rdbuf();
         return ss.str();
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    // One sized read: inputs run to tens of megabytes, and a stream
+    // iterator copies them a character at a time.
+    std::FILE *f = std::fopen(file.c_str(), "rb");
+    if (f == nullptr) {
         print_unusable(file + ": cannot open for reading");
         return std::nullopt;
     }
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string text;
+    bool ok = std::fseek(f, 0, SEEK_END) == 0;
+    long size = ok ? std::ftell(f) : -1;
+    if (size >= 0 && std::fseek(f, 0, SEEK_SET) == 0) {
+        text.resize(static_cast<std::size_t>(size));
+        text.resize(std::fread(text.data(), 1, text.size(), f));
+    }
+    // Whatever the size said, read on to the end (a file still growing, or
+    // one whose size cannot be told).
+    char buf[65536];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+    ok = !std::ferror(f);
+    std::fclose(f);
+    if (!ok) {
+        print_unusable(file + ": cannot read");
+        return std::nullopt;
+    }
+    return text;
+}
+
+void write_output(const std::string &text) {
+    std::cout.flush();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+void print_document(const yfw_host::data_node &root, const options &o, bool with_operations) {
+    std::cout.flush();
+    yfw_host::write_document(root, o.output(), with_operations, stdout);
 }
 
 std::optional<yfw_host::request_tree> parse_request(const std::string &text,
@@ -132,7 +162,12 @@ void print_unusable(const std::string &message) {
 }
 
 void print_adds(const yfw_host::output_tree &out) {
-    for (const auto &a : out.adds()) std::cout << yfw_host::format_add(a) << "\n";
+    std::string text;
+    for (const auto &a : out.adds()) {
+        text += yfw_host::format_add(a);
+        text += '\n';
+    }
+    write_output(text);
 }
 
 }  // namespace ocmap

@@ -31,6 +31,12 @@ struct options {
 // returns nullopt.
 std::optional<std::string> read_input(const std::string &file);
 
+// Writes text to standard output in one piece, after anything already
+// written through std::cout.
+void write_output(const std::string &text);
+// Writes a document to standard output as it is produced.
+void print_document(const yfw_host::data_node &root, const options &o, bool with_operations);
+
 // Parses a request (XML or JSON) rooted at root_name in root_ns; prints the
 // reason and returns nullopt when unusable.
 std::optional<yfw_host::request_tree> parse_request(const std::string &text,

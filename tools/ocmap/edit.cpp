@@ -15,6 +15,7 @@ int cmd_edit(const options &o) {
     auto text = read_input(o.file);
     if (!text) return exit_unusable;
     auto tree = parse_request(*text, o.file, "local-routes", yfw_host::oc_namespace, true);
+    text.reset();  // the tree keeps what it needs
     if (!tree) return exit_unusable;
 
     // Held from before the store is read until it is written, so that a
@@ -29,10 +30,13 @@ int cmd_edit(const options &o) {
     }
     auto config = load_store(o);
     if (!config) return exit_unusable;
+    // Without --apply the tree has done its work once the database is filled.
+    if (!o.apply) config->root.reset();
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;
 
     yfw_host::output_tree out;
+    out.record_adds(o.adds || o.apply);
     out.keys_name_entries(&yfw_host::yang_schema::get().native_root());
     walk_result r = run_walk(o, YFW_REQ_EDIT, plugin->record().oc_root_walker, *tree, out);
     if (o.adds) print_adds(out);
@@ -51,7 +55,7 @@ int cmd_edit(const options &o) {
         print_refusal({yfw_host::store_apply_refused, err.message, err.tag});
         return exit_refused;
     }
-    if (!o.adds) std::cout << yfw_host::write_document(*doc->root, o.output(), true);
+    if (!o.adds) print_document(*doc->root, o, true);
     return exit_ok;
 }
 

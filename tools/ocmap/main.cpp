@@ -4,6 +4,8 @@
 
 #include <iostream>
 
+#include <malloc.h>
+
 #include "common.h"
 
 #ifndef OCMAP_VERSION
@@ -12,6 +14,11 @@
 
 int main(int argc, char **argv) {
     using namespace ocmap;
+    // Each step frees large buffers the next one needs again (input text,
+    // parsed trees, the output). Handing them back to the kernel in between
+    // only to fault them in once more costs more than the steps themselves.
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
     CLI::App app{
         "ocmap - translate OpenConfig static routes (local-routes) to the native\n"
         "router-static model and back, through the oc-localrouting mapping plug-in."};

@@ -28,6 +28,7 @@ int cmd_read(const options &o, uint32_t kind) {
     const auto &schema = yfw_host::yang_schema::get();
 
     yfw_host::output_tree paths;
+    paths.record_adds(o.adds);
     paths.keys_name_entries(&schema.native_root());
     if (o.adds) std::cout << "# walk ox\n";
     walk_result r = run_walk(o, kind, plugin->record().oc_root_walker, *filter, paths);
@@ -42,8 +43,12 @@ int cmd_read(const options &o, uint32_t kind) {
     yfw_host::selection selected(*config->root, *query->root);
     yfw_host::request_tree data = selected.request();
     yfw_host::output_tree out;
+    out.record_adds(o.adds);
     if (o.adds) std::cout << "# walk xo\n";
     r = run_walk(o, kind, plugin->record().native_root_walker, data, out);
+    // The answer holds copies of every value it took from the store.
+    data = yfw_host::request_tree();
+    config.reset();
     if (o.adds) print_adds(out);
     if (r.rc != 0) {
         print_refusal(r);
@@ -52,8 +57,9 @@ int cmd_read(const options &o, uint32_t kind) {
     if (o.adds) return exit_ok;
     auto doc = document_or_refuse(out, schema.oc_root());
     if (!doc) return exit_refused;
+    out = yfw_host::output_tree();
     yfw_host::apply_subtree_filter(*doc->root, *filter->root());
-    std::cout << yfw_host::write_document(*doc->root, o.output(), false);
+    print_document(*doc->root, o, false);
     return exit_ok;
 }
 

@@ -9,14 +9,17 @@ int cmd_to_oc(const options &o) {
     auto text = read_input(o.file);
     if (!text) return exit_unusable;
     auto tree = parse_request(*text, o.file, "router-static", yfw_host::native_namespace, false);
+    text.reset();  // the tree keeps what it needs
     if (!tree) return exit_unusable;
     if (!load_store(o)) return exit_unusable;
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;
 
     yfw_host::output_tree out;
+    out.record_adds(o.adds);
     uint32_t kind = o.state ? YFW_REQ_READ_STATE : YFW_REQ_READ_CONFIG;
     walk_result r = run_walk(o, kind, plugin->record().native_root_walker, *tree, out);
+    tree.reset();  // the output holds copies of every value it took
     if (o.adds) print_adds(out);
     if (r.rc != 0) {
         print_refusal(r);
@@ -25,7 +28,8 @@ int cmd_to_oc(const options &o) {
     if (o.adds) return exit_ok;
     auto doc = document_or_refuse(out, yfw_host::yang_schema::get().oc_root());
     if (!doc) return exit_refused;
-    std::cout << yfw_host::write_document(*doc->root, o.output(), false);
+    out = yfw_host::output_tree();
+    print_document(*doc->root, o, false);
     return exit_ok;
 }
 
