@@ -1,5 +1,8 @@
 // Request and data trees from RFC 7951 JSON documents.
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <unordered_set>
 
 #include <nlohmann/json.hpp>
 
@@ -82,6 +85,10 @@ struct json_builder {
             case json::value_t::number_float: text = v.dump(); break;
             default: return fail(where, "a leaf value must be a string, number or boolean");
         }
+        // The plug-in reads values as C strings: an escaped NUL would cut
+        // the value short without anyone noticing.
+        if (text.find('\0') != std::string::npos)
+            return fail(where, "a leaf value must not contain a NUL character (\\u0000)");
         out.value = tree.keep(text);
         out.flags |= YFW_NODE_HAS_VALUE;
         return true;
@@ -116,6 +123,8 @@ struct json_builder {
         for (const auto &[name, value] : v.items()) {
             if (!name.empty() && name[0] == '@') continue;
             std::string here = where + "/" + name;
+            if (name.find('\0') != std::string::npos)
+                return fail(where, "a member name must not contain a NUL character (\\u0000)");
             std::string_view child_local;
             const char *child_ns = nullptr;
             if (!qualify(name, ns, here, child_local, child_ns)) return false;
@@ -159,14 +168,70 @@ void position(std::string_view text, size_t byte, input_error &err) {
     }
 }
 
+// The parser keeps only the last of two members with the same name, so a
+// second "prefix" or "metric" would silently replace the first. The callback
+// sees every member name and notes the first repeated one with its path.
+class duplicate_members {
+public:
+    bool operator()(int, nlohmann::detail::parse_event_t event, json &parsed) {
+        using ev = nlohmann::detail::parse_event_t;
+        switch (event) {
+            case ev::object_start:
+            case ev::array_start: {
+                bool in_array = !open_.empty() && open_.back().array;
+                open_.push_back(
+                    {in_array ? std::string() : last_key_, event == ev::array_start, {}, {}});
+                break;
+            }
+            case ev::object_end:
+            case ev::array_end:
+                if (!open_.empty()) open_.pop_back();
+                break;
+            case ev::key:
+                last_key_ = parsed.get<std::string>();
+                if (!open_.empty() && first_.empty() && !open_.back().add(last_key_)) {
+                    for (const auto &o : open_)
+                        if (!o.name.empty()) first_ += "/" + o.name;
+                    first_ += "/" + last_key_;
+                }
+                break;
+            default: break;
+        }
+        return true;
+    }
+    // The path of the first repeated member, or empty.
+    const std::string &first() const { return first_; }
+
+private:
+    struct level {
+        std::string name;  // the member that holds it; empty for array items
+        bool array;
+        std::vector<std::string> names;
+        std::unordered_set<std::string> many;  // once an object grows large
+        bool add(const std::string &n) {
+            if (names.size() < 32) {
+                if (std::find(names.begin(), names.end(), n) != names.end()) return false;
+                names.push_back(n);
+                if (names.size() == 32) many.insert(names.begin(), names.end());
+                return true;
+            }
+            return many.insert(n).second;
+        }
+    };
+    std::vector<level> open_;
+    std::string last_key_;
+    std::string first_;
+};
+
 }  // namespace
 
 std::optional<request_tree> request_tree::from_json(std::string_view text, const std::string &file,
                                                     const char *root_name, const char *root_ns,
                                                     bool edit, input_error &err) {
     json doc;
+    duplicate_members duplicates;
     try {
-        doc = json::parse(text.begin(), text.end());
+        doc = json::parse(text.begin(), text.end(), std::ref(duplicates));
     } catch (const json::parse_error &e) {
         err.file = file;
         position(text, e.byte, err);
@@ -174,8 +239,20 @@ std::optional<request_tree> request_tree::from_json(std::string_view text, const
         size_t colon = what.find("syntax error");
         err.message = "malformed JSON: " + (colon == std::string::npos ? what : what.substr(colon));
         return std::nullopt;
+    } catch (const json::exception &e) {
+        // Well-formed but not representable, such as a number beyond the
+        // range of a double; left uncaught it would end the process.
+        err.file = file;
+        std::string what = e.what();
+        size_t at = what.find("] ");
+        err.message = "unusable JSON: " + (at == std::string::npos ? what : what.substr(at + 2));
+        return std::nullopt;
     }
     err.file = file;
+    if (!duplicates.first().empty()) {
+        err.message = "member " + duplicates.first() + " appears twice in one object";
+        return std::nullopt;
+    }
     if (!doc.is_object()) {
         err.message = "the document must be a JSON object";
         return std::nullopt;
@@ -214,7 +291,8 @@ std::optional<request_tree> request_tree::parse(std::string_view text, const std
                                                 const char *root_name, const char *root_ns,
                                                 bool edit, input_error &err) {
     size_t first = text.find_first_not_of(" \t\r\n");
-    if (first != std::string_view::npos && text[first] == '{')
+    // A document that opens with '[' is JSON too, if not a usable one.
+    if (first != std::string_view::npos && (text[first] == '{' || text[first] == '['))
         return from_json(text, file, root_name, root_ns, edit, err);
     return from_xml(text, file, root_name, root_ns, edit, err);
 }

@@ -24,8 +24,27 @@ const char *operation_name(uint32_t op) {
 }
 
 yfw_map_node *request_tree::alloc_nodes(uint32_t count) {
-    node_blocks_.push_back(std::make_unique<yfw_map_node[]>(count == 0 ? 1 : count));
-    return node_blocks_.back().get();
+    // Children arrays are carved from shared blocks: one allocation per
+    // element would cost more than parsing it.
+    constexpr uint32_t block_nodes = 4096;
+    if (count == 0) count = 1;
+    if (count > block_nodes / 4) {
+        // A long array gets a block of its own, kept before the open block
+        // (or, when there is none, marked full), so carving goes on from the
+        // open one.
+        auto own = std::make_unique<yfw_map_node[]>(count);
+        yfw_map_node *at = own.get();
+        if (node_blocks_.empty()) block_used_ = block_nodes;
+        node_blocks_.insert(node_blocks_.end() - (node_blocks_.empty() ? 0 : 1), std::move(own));
+        return at;
+    }
+    if (node_blocks_.empty() || block_used_ + count > block_nodes) {
+        node_blocks_.push_back(std::make_unique<yfw_map_node[]>(block_nodes));
+        block_used_ = 0;
+    }
+    yfw_map_node *at = node_blocks_.back().get() + block_used_;
+    block_used_ += count;
+    return at;
 }
 
 const char *request_tree::keep(std::string_view text) {
@@ -229,6 +248,60 @@ struct builder {
 
 }  // namespace
 
+namespace {
+
+// Whether "&REF;" names something that exists without a DOCTYPE: one of the
+// five predefined entities, or a character reference to an XML character.
+bool valid_reference(std::string_view ref) {
+    if (ref == "amp" || ref == "lt" || ref == "gt" || ref == "quot" || ref == "apos") return true;
+    if (ref.size() < 2 || ref[0] != '#') return false;
+    bool hex = ref[1] == 'x';
+    std::string_view digits = ref.substr(hex ? 2 : 1);
+    if (digits.empty() || digits.size() > 8) return false;
+    uint32_t c = 0;
+    for (char d : digits) {
+        int v = d >= '0' && d <= '9'          ? d - '0'
+                : hex && d >= 'a' && d <= 'f' ? d - 'a' + 10
+                : hex && d >= 'A' && d <= 'F' ? d - 'A' + 10
+                                              : -1;
+        if (v < 0) return false;
+        c = c * (hex ? 16 : 10) + static_cast<uint32_t>(v);
+    }
+    return c == 0x9 || c == 0xa || c == 0xd || (c >= 0x20 && c <= 0xd7ff) ||
+           (c >= 0xe000 && c <= 0xfffd) || (c >= 0x10000 && c <= 0x10ffff);
+}
+
+// pugixml keeps an undefined entity reference in the text as written and
+// turns "&#0;" into a NUL that silently ends the value; XML calls both
+// malformed. Returns the offset of the first bad reference outside comments,
+// CDATA sections and processing instructions, or npos.
+size_t first_bad_reference(std::string_view text) {
+    if (text.find('&') == std::string_view::npos) return std::string_view::npos;
+    for (size_t i = 0; i < text.size();) {
+        size_t at = text.find_first_of("&<", i);
+        if (at == std::string_view::npos) break;
+        if (text[at] == '<') {
+            std::string_view rest = text.substr(at);
+            std::string_view close = rest.starts_with("<![CDATA[") ? "]]>"
+                                     : rest.starts_with("<!--")    ? "-->"
+                                     : rest.starts_with("<?")      ? "?>"
+                                                                   : "";
+            size_t end = close.empty() ? at : text.find(close, at);
+            if (end == std::string_view::npos) break;
+            i = end + (close.empty() ? 1 : close.size());
+            continue;
+        }
+        size_t semi = text.find(';', at);
+        if (semi == std::string_view::npos || semi - at > 12 ||
+            !valid_reference(text.substr(at + 1, semi - at - 1)))
+            return at;
+        i = semi + 1;
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
 std::optional<request_tree> request_tree::from_xml(std::string_view text, const std::string &file,
                                                    const char *root_name, const char *root_ns,
                                                    bool edit, input_error &err) {
@@ -251,6 +324,16 @@ std::optional<request_tree> request_tree::from_xml(std::string_view text, const 
             b.fail(n, "DOCTYPE declarations are not accepted");
             return std::nullopt;
         }
+    }
+    if (size_t bad = first_bad_reference(text); bad != std::string_view::npos) {
+        err.file = file;
+        b.position(static_cast<ptrdiff_t>(bad));
+        size_t semi = text.find(';', bad);
+        std::string_view ref = text.substr(
+            bad, semi == std::string_view::npos || semi - bad > 12 ? 1 : semi - bad + 1);
+        err.message = "malformed XML: '" + std::string(ref) +
+                      "' is no predefined entity or character reference (write '&amp;' for '&')";
+        return std::nullopt;
     }
     pugi::xml_node top = tree.doc_->document_element();
     if (!top) {
