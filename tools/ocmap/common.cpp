@@ -1,6 +1,10 @@
 #include "common.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -8,6 +12,7 @@
 
 #include "native_store.h"
 #include "platform_runtime.h"
+#include "progress.h"
 #include "running_store.h"
 #include "sysdb_writer.h"
 
@@ -17,8 +22,10 @@ std::optional<std::string> read_input(const std::string &file) {
     if (file == "-") {
         std::ostringstream ss;
         ss << std::cin.rdbuf();
+        progress::input_bytes(ss.str().size());
         return ss.str();
     }
+    progress::step("reading " + file);
     // One sized read: inputs run to tens of megabytes, and a stream
     // iterator copies them a character at a time.
     std::FILE *f = std::fopen(file.c_str(), "rb");
@@ -43,16 +50,41 @@ std::optional<std::string> read_input(const std::string &file) {
         print_unusable(file + ": cannot read");
         return std::nullopt;
     }
+    progress::input_bytes(text.size());
     return text;
 }
 
+namespace {
+
+// Routes of a request or native document: static entries or native
+// prefixes, found without visiting what is below them.
+std::size_t routes_in(const yfw_map_node &n) {
+    if (std::strcmp(n.tag, "static") == 0 || std::strcmp(n.tag, "vrf-prefix") == 0) return 1;
+    std::size_t count = 0;
+    for (uint32_t i = 0; i < n.child_count; ++i) count += routes_in(n.children[i]);
+    return count;
+}
+
+// Documents go to standard output; when that is the terminal too, the
+// progress line makes way first.
+void writing() {
+    if (::isatty(STDOUT_FILENO) == 1)
+        progress::finish();
+    else
+        progress::step("writing the answer");
+}
+
+}  // namespace
+
 void write_output(const std::string &text) {
+    writing();
     std::cout.flush();
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
 
 void print_document(const yfw_host::data_node &root, const options &o, bool with_operations) {
+    writing();
     std::cout.flush();
     yfw_host::write_document(root, o.output(), with_operations, stdout);
 }
@@ -60,9 +92,13 @@ void print_document(const yfw_host::data_node &root, const options &o, bool with
 std::optional<yfw_host::request_tree> parse_request(const std::string &text,
                                                     const std::string &name, const char *root_name,
                                                     const char *root_ns, bool edit) {
+    progress::step("parsing " + name);
     yfw_host::input_error err;
     auto tree = yfw_host::request_tree::parse(text, name, root_name, root_ns, edit, err);
-    if (!tree) print_unusable(err.text());
+    if (!tree)
+        print_unusable(err.text());
+    else if (tree->root() != nullptr)
+        progress::input_routes(routes_in(*tree->root()));
     return tree;
 }
 
@@ -70,9 +106,17 @@ std::optional<yfw_host::data_tree> load_store(const options &o) {
     platform::sysdb_clear();
     const yfw_host::schema_node &root = yfw_host::yang_schema::get().native_root();
     if (o.store.empty()) return yfw_host::data_tree::empty(root);
+    std::error_code size_err;
+    progress::input_bytes(std::filesystem::file_size(o.store, size_err));
+    progress::step("loading the store " + o.store);
     yfw_host::input_error err;
     auto config = yfw_host::read_store(o.store, err);
-    if (config && yfw_host::load_native_store(*config->root, o.store, err)) return config;
+    if (config) {
+        if (auto stats = yfw_host::load_native_store(*config->root, o.store, err)) {
+            progress::input_routes(stats->routes);
+            return config;
+        }
+    }
     print_unusable(err.text());
     return std::nullopt;
 }
@@ -113,6 +157,7 @@ walk_result run_walk(const options &o, uint32_t kind, yfw_map_walker_fn walker,
         r.last_error = "the plug-in registered no root walker for this direction";
         return r;
     }
+    progress::step(kind == YFW_REQ_EDIT ? "mapping the edit" : "mapping");
     bool debug = o.debug;
     platform::set_line_consumer([&r, debug](platform::sink_kind which, const std::string &line) {
         if (which == platform::sink_kind::error_log) r.last_error = error_text_of(line);
@@ -141,6 +186,7 @@ const char *host_text(ymap_result rc) {
 }  // namespace
 
 void print_refusal(const walk_result &r) {
+    progress::finish();
     char code[16];
     std::snprintf(code, sizeof code, "0x%08x", r.rc);
     std::string text = r.last_error.empty() ? host_text(r.rc) : r.last_error;
@@ -158,6 +204,7 @@ std::optional<yfw_host::data_tree> document_or_refuse(const yfw_host::output_tre
 }
 
 void print_unusable(const std::string &message) {
+    progress::finish();
     std::cerr << "ocmap: " << message << "\n";
 }
 

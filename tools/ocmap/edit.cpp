@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "common.h"
+#include "progress.h"
 #include "running_store.h"
 
 namespace ocmap {
@@ -47,6 +48,7 @@ int cmd_edit(const options &o) {
     auto doc = document_or_refuse(out, yfw_host::yang_schema::get().native_root());
     if (!doc) return exit_refused;
     yfw_host::apply_error err;
+    if (o.apply) progress::step("applying the edit to " + o.store);
     if (o.apply && !yfw_host::commit_edit(o.store, *config, out, err)) {
         if (err.tag.empty()) {
             print_unusable(err.message);

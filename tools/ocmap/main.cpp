@@ -7,6 +7,8 @@
 #include <malloc.h>
 
 #include "common.h"
+#include "huge_pages.h"
+#include "progress.h"
 
 #ifndef OCMAP_VERSION
 #define OCMAP_VERSION "unknown"
@@ -78,8 +80,12 @@ int main(int argc, char **argv) {
         return rc == 0 ? exit_ok : exit_unusable;
     }
 
-    if (*edit) return cmd_edit(o);
-    if (*get_config) return cmd_read(o, YFW_REQ_READ_CONFIG);
-    if (*get) return cmd_read(o, YFW_REQ_READ_STATE);
-    return cmd_to_oc(o);
+    rerun_with_huge_pages(argv, o.file, o.store);
+    progress::start(!o.trace && !o.debug);
+    int rc = *edit         ? cmd_edit(o)
+             : *get_config ? cmd_read(o, YFW_REQ_READ_CONFIG)
+             : *get        ? cmd_read(o, YFW_REQ_READ_STATE)
+                           : cmd_to_oc(o);
+    progress::finish();
+    return rc;
 }
