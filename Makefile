@@ -37,11 +37,27 @@ test: test-release test-asan format-check
 format-check: $(DEPS_STAMP)
 	./scripts/check-format
 
+# Benchmarks on the release build: the Google Benchmarks with a short minimum
+# time, then the end-to-end scaling driver. A million routes needs many
+# gigabytes and minutes, so it runs only when asked: make bench SIZES=10k,100k,1M
+SIZES ?= 10k,100k
+BENCH_MIN_TIME ?= 0.1
 bench: build
-	@echo "benchmarks arrive with the walkers"
+	cmake --build --preset release -j$(JOBS) --target oclr_bench
+	build/release/bin/bench_lookups --benchmark_min_time=$(BENCH_MIN_TIME)
+	build/release/bin/bench_oc_walker --benchmark_min_time=$(BENCH_MIN_TIME)
+	build/release/bin/bench_xo_walker --benchmark_min_time=$(BENCH_MIN_TIME)
+	build/release/bin/bench_edit --benchmark_min_time=$(BENCH_MIN_TIME) \
+	  $(if $(findstring 1M,$(SIZES)),,--benchmark_filter=-edit_mapping/1000000)
+	./bench/scale --sizes $(SIZES) --ocmap build/release/bin/ocmap --out build/bench-scale
 
-fuzz:
-	@echo "fuzz targets arrive with the robustness work"
+# libFuzzer targets (clang), each run for FUZZ_SECONDS (default 60).
+FUZZ_SECONDS ?= 60
+fuzz: $(DEPS_STAMP)
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j$(JOBS) --target fuzz_oc_xml_request fuzz_oc_json_request \
+	  fuzz_native_xml fuzz_sysdb
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ./fuzz/run-fuzz build/fuzz
 
 clean:
 	rm -rf build

@@ -262,7 +262,7 @@ annotations apply_annotations(const std::string &file, std::vector<direction *> 
         for (auto *x : dirs)
             if (x->dir == w[0]) d = x;
         if (d == nullptr) fail("unknown direction '" + w[0] + "'");
-        kind k;
+        kind k{};  // fail() does not return; clang cannot see that
         if (w[1] == "cont")
             k = kind::container;
         else if (w[1] == "list")

@@ -1,0 +1,23 @@
+// OpenConfig NETCONF XML requests (edit, get-config, get) through the host's
+// request parser into the OpenConfig walker and on through the rest of the
+// ocmap pipeline. The first byte selects the request kind (see
+// request_mode_of); the rest is the document.
+#include "fuzz_pipeline.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size == 0) return 0;
+    oclr_fuzz::reset_state();
+    oclr_fuzz::request_mode mode = oclr_fuzz::request_mode_of(data[0]);
+    yfw_host::input_error err;
+    auto request =
+        yfw_host::request_tree::from_xml(oclr_fuzz::body_of(data, size), "fuzz.xml", "local-routes",
+                                         yfw_host::oc_namespace, mode.kind == YFW_REQ_EDIT, err);
+    if (!request) {
+        // Refused input must say where and why.
+        OCLR_FUZZ_CHECK(!err.message.empty() && err.file == "fuzz.xml");
+        return 0;
+    }
+    OCLR_FUZZ_CHECK(request->root() != nullptr);
+    oclr_fuzz::run_oc_request(*request, mode);
+    return 0;
+}
