@@ -144,11 +144,6 @@ const std::string create_route_request = R"(
     </next-hops>
   </static></static-routes>)";
 
-const std::vector<std::string> route_head = {
-    "add /router-static bound:merge",       "add P4 entry bound:create",
-    "add P4/prefix = 10.0.0.0 bound:merge", "add P4/prefix-length = 8 bound:merge",
-    "add P4/prefix = 10.0.0.0 bound:merge", "add P4/prefix-length = 8 bound:merge",
-};
 const std::vector<std::string> drop_next_hop_2 = {
     "add NT4/INTF entry bound:merge",
     "add NT4/INTF/tag = 100 bound:merge",
@@ -164,22 +159,6 @@ std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> 
 }
 
 }  // namespace
-
-TEST(oc_edit, new_route_with_tag_address_and_drop_next_hops) {
-    auto w = run(YFW_REQ_EDIT, "", create_route_request);
-    ASSERT_EQ(w.rc, YMAP_OK) << (w.errors.empty() ? "" : w.errors.back());
-    EXPECT_EQ(w.adds, concat({route_head,
-                              {
-                                  "add NT4 bound:merge",
-                                  "add NT4/ADDR entry bound:merge",
-                                  "add NT4/ADDR/tag = 100 bound:merge",
-                                  "add NT4/ADDR/index = 1 bound:merge",
-                                  "add NT4/ADDR/index = 1 bound:merge",
-                                  "add NT4/ADDR/next-hop-address = 192.0.2.1 bound:merge",
-                                  "add NT4/ADDR/metric = 10 bound:merge",
-                              },
-                              drop_next_hop_2}));
-}
 
 TEST(oc_edit, next_hop_stored_as_interface_only_moves_to_the_combined_list) {
     auto w = run(YFW_REQ_EDIT,
@@ -422,24 +401,6 @@ TEST(oc_edit, set_tag_is_written_in_decimal) {
     std::sort(tags.begin(), tags.end());
     EXPECT_EQ(tags, (std::vector<std::string>{"add NT4/ADDR/tag = 16 bound:merge",
                                               "add NT4/INTF/tag = 16 bound:merge"}));
-}
-
-TEST(oc_edit, families_and_route_level_deletes) {
-    auto w = run(YFW_REQ_EDIT, "",
-                 "<static-routes><static><prefix>2001:db8::/32</prefix>"
-                 "</static></static-routes>");
-    EXPECT_EQ(w.adds, (std::vector<std::string>{"add /router-static bound:merge",
-                                                "add P6 entry bound:merge",
-                                                "add P6/prefix = 2001:db8:: bound:merge",
-                                                "add P6/prefix-length = 32 bound:merge"}));
-    // An address that does not parse is mapped as IPv6.
-    w = run(YFW_REQ_EDIT, "",
-            "<static-routes><static><prefix>bogus/8</prefix></static></static-routes>");
-    EXPECT_EQ(w.adds.at(1), "add P6 entry bound:merge");
-
-    w = run(YFW_REQ_EDIT, "", "<static-routes nc:operation='delete'/>");
-    ASSERT_FALSE(w.adds.empty());
-    EXPECT_EQ(w.adds.front(), "add /router-static bound:delete");
 }
 
 TEST(oc_edit, inside_a_replaced_route_entries_are_created_without_lookup) {
