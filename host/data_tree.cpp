@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include <pugixml.hpp>
 
@@ -63,6 +64,67 @@ struct data_node::entry_index {
     };
     std::unordered_map<std::string, data_node *, text_hash, std::equal_to<>> map;
 };
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer every node is its own allocation, so a node used
+// after it was freed is still caught.
+constexpr bool pooled = false;
+#else
+constexpr bool pooled = true;
+#endif
+
+// Free nodes of this thread, and the rest of the block being carved. A node
+// freed by another thread than the one that made it simply joins that
+// thread's list.
+struct node_pool {
+    struct free_node {
+        free_node *next;
+    };
+    free_node *free = nullptr;
+    char *next = nullptr;
+    char *end = nullptr;
+};
+thread_local node_pool pool;
+
+// Blocks stay for the process's life (nodes are reused, not returned), held
+// here so they remain reachable.
+std::mutex blocks_mutex;
+auto *blocks = new std::vector<std::unique_ptr<char[]>>;
+
+}  // namespace
+
+void *data_node::operator new(std::size_t size) {
+    if (!pooled || size != sizeof(data_node)) return ::operator new(size);
+    node_pool &p = pool;
+    if (p.free != nullptr) {
+        node_pool::free_node *f = p.free;
+        p.free = f->next;
+        return f;
+    }
+    if (p.next == p.end) {
+        constexpr std::size_t block_bytes = 4096 * sizeof(data_node);
+        std::unique_ptr<char[]> block(new char[block_bytes]);
+        p.next = block.get();
+        p.end = p.next + block_bytes;
+        std::lock_guard<std::mutex> hold(blocks_mutex);
+        blocks->push_back(std::move(block));
+    }
+    void *at = p.next;
+    p.next += sizeof(data_node);
+    return at;
+}
+
+void data_node::operator delete(void *ptr, std::size_t size) noexcept {
+    if (!pooled || size != sizeof(data_node)) {
+        ::operator delete(ptr);
+        return;
+    }
+    auto *f = static_cast<node_pool::free_node *>(ptr);
+    f->next = pool.free;
+    pool.free = f;
+}
 
 data_node::data_node() = default;
 data_node::~data_node() = default;
@@ -300,29 +362,15 @@ struct xml_reader {
 
 std::optional<data_tree> data_tree_from_xml(std::string_view text, const std::string &file,
                                             const schema_node &root_schema, input_error &err) {
-    // The wrapper and root checks are the request parser's; reuse them so
-    // both accept the same documents.
-    if (!request_tree::from_xml(text, file, root_schema.name.c_str(), root_schema.ns, false, err))
-        return std::nullopt;
+    // The wrapper, root and namespace checks are the request parser's, so
+    // both accept the same documents; the document is parsed once.
     pugi::xml_document doc;
-    doc.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
+    pugi::xml_node root = request_tree::checked_xml_root(doc, text, file, root_schema.name.c_str(),
+                                                         root_schema.ns, err);
+    if (!root) return std::nullopt;
     xml_reader r{file, text, err, {}};
-    pugi::xml_node top = doc.document_element();
-    pugi::xml_node root;
-    auto is_root = [&](const pugi::xml_node &el) {
-        size_t pushed = r.push(el);
-        auto [local, ns] = r.qname(el);
-        bool yes = root_schema.name == local && std::strcmp(ns, root_schema.ns) == 0;
-        r.scope.resize(r.scope.size() - pushed);
-        return yes;
-    };
-    if (is_root(top)) {
-        root = top;
-    } else {
-        r.push(top);
-        for (auto c : top.children())
-            if (c.type() == pugi::node_element && is_root(c)) root = c;
-    }
+    // The reader's scope: the declarations of the wrapper above the root.
+    if (pugi::xml_node top = doc.document_element(); top != root) r.push(top);
     data_tree t = data_tree::empty(root_schema);
     if (!r.build(root, *t.root, 1)) return std::nullopt;
     return t;

@@ -26,11 +26,22 @@ struct data_node {
     ~data_node();
     data_node(const data_node &) = delete;
     data_node &operator=(const data_node &) = delete;
+    // Nodes come from a pool of fixed-size blocks: a large configuration is
+    // millions of them, and the allocator's work for each (and for freeing
+    // each again) costs more than building it.
+    static void *operator new(std::size_t size);
+    static void operator delete(void *p, std::size_t size) noexcept;
 
     const schema_node *schema = nullptr;
     data_node *parent = nullptr;
     std::string value;          // leaves
     uint8_t op = no_operation;  // edit documents: the node's operation attribute
+    // What the newest selection (running_store.h) made of this node: valid
+    // only while selection_stamp is that selection's. Kept here, in what
+    // would be padding, instead of in a map beside a store of millions of
+    // nodes.
+    mutable uint8_t selection_mark = 0;
+    mutable uint32_t selection_stamp = 0;
     std::vector<std::unique_ptr<data_node>> children;
 
     // The child container or leaf of that schema node, or null.

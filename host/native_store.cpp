@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <charconv>
+#include <unordered_set>
 #include <vector>
 
 #include "sysdb_writer.h"
@@ -17,36 +18,57 @@ const data_node *find(const data_node *n, const char *name) {
     return s ? n->child(s) : nullptr;
 }
 
-std::string text_of(const data_node &entry, const char *name) {
+const std::string &text_of(const data_node &entry, const char *name) {
+    static const std::string none;
     const data_node *leaf = find(&entry, name);
-    return leaf ? leaf->value : std::string();
+    return leaf ? leaf->value : none;
 }
 
 // Values were checked against their types when the store was read.
-std::optional<uint32_t> number_of(const data_node &entry, const char *name) {
-    const data_node *leaf = find(&entry, name);
-    if (leaf == nullptr) return std::nullopt;
+uint32_t number(const std::string &text) {
     uint32_t v = 0;
-    std::from_chars(leaf->value.data(), leaf->value.data() + leaf->value.size(), v);
+    std::from_chars(text.data(), text.data() + text.size(), v);
     return v;
 }
 
+// The next-hop as the database keeps it, from one pass over the entry's
+// leaves: looking each of fifteen names up in the schema would cost more
+// than the rest of the load.
 platform::native_next_hop next_hop(const data_node &entry, platform::native_next_hop nh) {
-    nh.interface_name = text_of(entry, "interface-name");
-    nh.next_hop_address = text_of(entry, "next-hop-address");
-    nh.explicit_path_name = text_of(entry, "explicit-path-name");
-    nh.object_name = text_of(entry, "object-name");
-    nh.description = text_of(entry, "description");
-    nh.index = text_of(entry, "index");
-    nh.bfd_fast_detect = text_of(entry, "bfd-fast-detect") == "true";
-    nh.permanent = text_of(entry, "permanent") == "true";
-    nh.minimum_interval = number_of(entry, "minimum-interval");
-    nh.detect_multiplier = number_of(entry, "detect-multiplier");
-    nh.metric = number_of(entry, "metric");
-    nh.tag = number_of(entry, "tag");
-    nh.vrf_label = number_of(entry, "vrf-lable");
-    nh.tunnel_id = number_of(entry, "tunnel-id");
-    nh.load_metric = number_of(entry, "load-metric");
+    for (const auto &c : entry.children) {
+        const std::string &name = c->schema->name;
+        const std::string &v = c->value;
+        if (name == "next-hop-address")
+            nh.next_hop_address = v;
+        else if (name == "interface-name")
+            nh.interface_name = v;
+        else if (name == "index")
+            nh.index = v;
+        else if (name == "metric")
+            nh.metric = number(v);
+        else if (name == "tag")
+            nh.tag = number(v);
+        else if (name == "explicit-path-name")
+            nh.explicit_path_name = v;
+        else if (name == "object-name")
+            nh.object_name = v;
+        else if (name == "description")
+            nh.description = v;
+        else if (name == "bfd-fast-detect")
+            nh.bfd_fast_detect = v == "true";
+        else if (name == "permanent")
+            nh.permanent = v == "true";
+        else if (name == "minimum-interval")
+            nh.minimum_interval = number(v);
+        else if (name == "detect-multiplier")
+            nh.detect_multiplier = number(v);
+        else if (name == "vrf-lable")
+            nh.vrf_label = number(v);
+        else if (name == "tunnel-id")
+            nh.tunnel_id = number(v);
+        else if (name == "load-metric")
+            nh.load_metric = number(v);
+    }
     return nh;
 }
 
@@ -66,15 +88,13 @@ std::string address_problem(const std::string &text, bool ipv4, unsigned char (&
 
 // A route's prefix: an address of its family, a length that fits it, no
 // bits set beyond the length (10.1.0.1/16 and 10.1.0.0/16 are one route).
-std::string prefix_problem(const data_node &route, bool ipv4) {
-    std::string prefix = text_of(route, "prefix");
-    std::string length = text_of(route, "prefix-length");
+std::string prefix_problem(const std::string &prefix, const std::string &length, bool ipv4) {
     std::string shown = "'" + prefix + "/" + length + "'";
     unsigned char bytes[16] = {};
     std::string why = address_problem(prefix, ipv4, bytes);
     if (!why.empty()) return shown + ": the address " + why;
     unsigned bits = ipv4 ? 32 : 128;
-    unsigned len = number_of(route, "prefix-length").value_or(bits + 1);
+    unsigned len = length.empty() ? bits + 1 : number(length);
     if (len > bits || length != std::to_string(len))
         return shown + ": the length is not a number from 0 to " + std::to_string(bits);
     for (unsigned b = len; b < bits; ++b) {
@@ -89,63 +109,81 @@ std::string prefix_problem(const data_node &route, bool ipv4) {
     return {};
 }
 
+// The next-hop address the database would be keyed by: a valid address of
+// the route's family in canonical form, when there is one.
+std::string next_hop_problem(const data_node &entry, const platform::native_next_hop &nh) {
+    if (nh.next_hop_address.empty()) return {};
+    unsigned char bytes[16];
+    std::string why = address_problem(nh.next_hop_address, nh.ipv4, bytes);
+    if (why.empty()) return {};
+    // An address that does not parse cannot key the entry at all.
+    if (why.starts_with("is not a valid"))
+        return "next-hop " + entry.path() + " has an address that is not a valid " +
+               (nh.ipv4 ? "IPv4" : "IPv6") + " address: '" + nh.next_hop_address + "'";
+    return "next-hop " + entry.path() + " has the address '" + nh.next_hop_address + "', which " +
+           why;
+}
+
+// The routes of one address family of the default VRF's unicast table.
+const data_node *prefixes_of(const data_node &config, const char *family) {
+    const data_node *af = find(find(&config, "default-vrf"), "address-family");
+    return find(find(find(af, family), "vrf-unicast"), "vrf-prefixes");
+}
+
+constexpr const char *families[] = {"vrfipv4", "vrfipv6"};
+
+// Checks a route and hands each of its next-hops, as the database keeps
+// it, to put. Returns what is wrong, or empty.
+template <typename Put>
+std::string visit_route(const data_node &route, bool ipv4, const Put &put) {
+    platform::native_next_hop base;
+    base.ipv4 = ipv4;
+    base.prefix = text_of(route, "prefix");
+    const std::string &length = text_of(route, "prefix-length");
+    base.prefix_length = number(length);
+    if (std::string why = prefix_problem(base.prefix, length, ipv4); !why.empty())
+        return "route " + route.path() + " has the prefix " + why;
+    const data_node *table = find(find(&route, "vrf-route"), "vrf-next-hop-table");
+    if (table == nullptr) return {};
+    for (const auto &e : table->children) {
+        platform::native_next_hop nh = next_hop(*e, base);
+        if (std::string why = next_hop_problem(*e, nh); !why.empty()) return why;
+        if (std::string why = put(nh); !why.empty()) return why;
+    }
+    return {};
+}
+
 }  // namespace
 
 std::optional<store_load_stats> load_native_store(const data_node &config, const std::string &file,
                                                   input_error &err) {
-    std::vector<platform::native_next_hop> hops;
     store_load_stats stats;
-    const data_node *af = find(find(&config, "default-vrf"), "address-family");
-    for (const char *family : {"vrfipv4", "vrfipv6"}) {
-        const data_node *prefixes = find(find(find(af, family), "vrf-unicast"), "vrf-prefixes");
+    platform::sysdb_clear();
+    // Written as they are read: a store of a million routes held as
+    // next-hop records first would take more memory than its tree.
+    auto put = [&stats](const platform::native_next_hop &nh) -> std::string {
+        if (platform::sysdb_write_next_hop(nh) != 0)
+            return "prefix '" + nh.prefix + "' is not a valid " + (nh.ipv4 ? "IPv4" : "IPv6") +
+                   " address";
+        ++stats.next_hops;
+        return {};
+    };
+    for (const char *family : families) {
+        const data_node *prefixes = prefixes_of(config, family);
         if (prefixes == nullptr) continue;
         for (const auto &p : prefixes->children) {
-            platform::native_next_hop base;
-            base.ipv4 = family[6] == '4';
-            base.prefix = text_of(*p, "prefix");
-            base.prefix_length = number_of(*p, "prefix-length").value_or(0);
-            if (std::string why = prefix_problem(*p, base.ipv4); !why.empty()) {
+            std::string why = visit_route(*p, family[6] == '4', put);
+            if (!why.empty()) {
+                // A database half filled from a store that does not load
+                // would answer lookups nobody asked for.
+                platform::sysdb_clear();
                 err.file = file;
-                err.message = "route " + p->path() + " has the prefix " + why;
+                err.message = std::move(why);
                 return std::nullopt;
             }
             ++stats.routes;
-            const data_node *table = find(find(p.get(), "vrf-route"), "vrf-next-hop-table");
-            if (table == nullptr) continue;
-            for (const auto &e : table->children) {
-                platform::native_next_hop nh = next_hop(*e, base);
-                if (platform::next_hop_key(nh).empty()) {
-                    err.file = file;
-                    err.message = "next-hop " + e->path() + " has an address that is not a valid " +
-                                  (nh.ipv4 ? "IPv4" : "IPv6") + " address: '" +
-                                  nh.next_hop_address + "'";
-                    return std::nullopt;
-                }
-                unsigned char bytes[16];
-                std::string why = nh.next_hop_address.empty()
-                                      ? std::string()
-                                      : address_problem(nh.next_hop_address, nh.ipv4, bytes);
-                if (!why.empty()) {
-                    err.file = file;
-                    err.message = "next-hop " + e->path() + " has the address '" +
-                                  nh.next_hop_address + "', which " + why;
-                    return std::nullopt;
-                }
-                hops.push_back(std::move(nh));
-            }
         }
     }
-    platform::sysdb_clear();
-    for (const auto &nh : hops) {
-        if (platform::sysdb_write_next_hop(nh) != 0) {
-            err.file = file;
-            err.message = "prefix '" + nh.prefix + "' is not a valid " +
-                          (nh.ipv4 ? "IPv4" : "IPv6") + " address";
-            platform::sysdb_clear();
-            return std::nullopt;
-        }
-    }
-    stats.next_hops = hops.size();
     return stats;
 }
 
@@ -154,6 +192,28 @@ std::optional<store_load_stats> load_native_store(std::string_view text, const s
     auto tree = data_tree_from_xml(text, file, yang_schema::get().native_root(), err);
     if (!tree) return std::nullopt;
     return load_native_store(*tree->root, file, err);
+}
+
+std::string check_native_routes(const data_node &config,
+                                const std::unordered_set<const data_node *> &routes) {
+    auto put = [](const platform::native_next_hop &nh) -> std::string {
+        if (platform::next_hop_entry_path(nh).empty())
+            return "prefix '" + nh.prefix + "' is not a valid " + (nh.ipv4 ? "IPv4" : "IPv6") +
+                   " address";
+        return {};
+    };
+    if (routes.empty()) return {};
+    // In the store's order, so the first problem named is the one a load
+    // of the whole store would name.
+    for (const char *family : families) {
+        const data_node *prefixes = prefixes_of(config, family);
+        if (prefixes == nullptr) continue;
+        for (const auto &p : prefixes->children) {
+            if (!routes.contains(p.get())) continue;
+            if (std::string why = visit_route(*p, family[6] == '4', put); !why.empty()) return why;
+        }
+    }
+    return {};
 }
 
 }  // namespace yfw_host

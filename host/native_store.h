@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 #include "data_tree.h"
 #include "yfw_host.h"
@@ -27,5 +28,12 @@ std::optional<store_load_stats> load_native_store(const data_node &config, const
 // The same from the store's text, checked against the schema first.
 std::optional<store_load_stats> load_native_store(std::string_view text, const std::string &file,
                                                   input_error &err);
+
+// What load_native_store would refuse in these routes (vrf-prefix entries
+// of config), as its error message without the file, or empty when they
+// load. The rest of config is not looked at: an edit checks only the routes
+// it reached, the others having loaded before it.
+std::string check_native_routes(const data_node &config,
+                                const std::unordered_set<const data_node *> &routes);
 
 }  // namespace yfw_host

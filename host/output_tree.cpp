@@ -24,11 +24,12 @@ output_tree::output_tree(output_tree &&other) noexcept {
 output_tree &output_tree::operator=(output_tree &&other) noexcept {
     if (this == &other) return *this;
     // Nodes live in the arena and stay where they are; only what pointed at
-    // the other tree's root must follow it. The root's own child array is
-    // on the heap, so it moves with the root.
+    // the other tree's root must follow it.
     root_ = std::move(other.root_);
     arena_ = std::move(other.arena_);
     interned_ = std::move(other.interned_);
+    last_ns_ = other.last_ns_;
+    other.last_ns_ = {};
     adds_ = std::move(other.adds_);
     record_ = other.record_;
     key_schema_ = other.key_schema_;
@@ -59,8 +60,7 @@ std::string_view output_tree::keep(std::string_view text) {
 
 out_node *output_tree::append_child(out_node *parent, std::string_view name, std::string_view ns) {
     // Never destroyed: everything a node owns is in the arena too.
-    auto *child =
-        new (arena_->allocate(sizeof(out_node), alignof(out_node))) out_node(arena_.get());
+    auto *child = new (arena_->allocate(sizeof(out_node), alignof(out_node))) out_node();
     child->name = name;
     child->ns = ns;
     child->parent = parent;
@@ -83,7 +83,13 @@ out_node *output_tree::append_child(out_node *parent, std::string_view name, std
 ymap_result output_tree::add(const char *path, const char *ns, const char *value,
                              const yfw_map_node *req_node, int flag1, int flag2) {
     if (path == nullptr || path[0] != '/') return YMAP_ERR_INVALID_ARGS;
-    std::string_view ns_text = ns ? intern(ns) : std::string_view();
+    // The plug-in passes one of two namespaces with almost every add:
+    // comparing with the last one is cheaper than hashing it again.
+    std::string_view ns_text;
+    if (ns != nullptr) {
+        if (last_ns_.empty() || std::strcmp(ns, last_ns_.data()) != 0) last_ns_ = intern(ns);
+        ns_text = last_ns_;
+    }
     std::optional<std::string_view> value_text;
     if (value) value_text = keep(value);
     if (record_) {

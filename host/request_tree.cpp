@@ -204,6 +204,29 @@ struct builder {
         return value;
     }
 
+    // What build() refuses, in the same order, without building anything:
+    // for documents another reader turns into its own tree.
+    bool check(const pugi::xml_node &el, unsigned depth) {
+        if (depth > 64) return fail(el, "elements nested deeper than 64 levels");
+        size_t pushed = push_declarations(el);
+        uint32_t op = YFW_OP_NONE;
+        if (namespace_of(el) == nullptr || !parse_operation(el, op)) return false;
+        bool has_element = false;
+        bool has_text = false;
+        for (auto c : el.children()) {
+            if (c.type() == pugi::node_element)
+                has_element = true;
+            else if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata)
+                has_text = true;
+        }
+        if (has_element && has_text)
+            return fail(el, std::string("<") + el.name() + "> mixes text and elements");
+        for (auto c = el.first_child(); has_element && c; c = c.next_sibling())
+            if (c.type() == pugi::node_element && !check(c, depth + 1)) return false;
+        scope.resize(scope.size() - pushed);
+        return true;
+    }
+
     bool build(const pugi::xml_node &el, yfw_map_node &out, unsigned depth) {
         // Real requests are a dozen levels deep; a much deeper document is an
         // attack on the stack, not a request.
@@ -302,48 +325,53 @@ size_t first_bad_reference(std::string_view text) {
 
 }  // namespace
 
-std::optional<request_tree> request_tree::from_xml(std::string_view text, const std::string &file,
-                                                   const char *root_name, const char *root_ns,
-                                                   bool edit, input_error &err) {
-    request_tree tree;
-    tree.doc_ = std::make_unique<pugi::xml_document>();
+namespace {
+
+// Parses the document into doc and finds the root element: the document
+// element itself, or a child of a wrapper (config, filter, data, in any
+// namespace). The builder's scope then holds the wrapper's declarations.
+pugi::xml_node parse_and_find_root(pugi::xml_document &doc, builder &b, const char *root_name,
+                                   const char *root_ns, std::string *in_place = nullptr) {
+    std::string_view text = b.text;
+    input_error &err = b.err;
     // DOCTYPE declarations are refused outright: the requests have no use
     // for them and they are how entity tricks get in.
     unsigned options = pugi::parse_default | pugi::parse_doctype;
+    // In place, the parser works on a copy of the text and offsets into it
+    // are offsets into the text, so errors point at the same place.
     pugi::xml_parse_result res =
-        tree.doc_->load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
-    builder b{tree, file, text, edit, err, {}};
+        in_place ? doc.load_buffer_inplace(in_place->data(), in_place->size(), options,
+                                           pugi::encoding_utf8)
+                 : doc.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
     if (!res) {
-        err.file = file;
+        err.file = b.file;
         b.position(res.offset);
         err.message = std::string("malformed XML: ") + res.description();
-        return std::nullopt;
+        return {};
     }
-    for (auto n : tree.doc_->children()) {
+    for (auto n : doc.children()) {
         if (n.type() == pugi::node_doctype) {
             b.fail(n, "DOCTYPE declarations are not accepted");
-            return std::nullopt;
+            return {};
         }
     }
     if (size_t bad = first_bad_reference(text); bad != std::string_view::npos) {
-        err.file = file;
+        err.file = b.file;
         b.position(static_cast<ptrdiff_t>(bad));
         size_t semi = text.find(';', bad);
         std::string_view ref = text.substr(
             bad, semi == std::string_view::npos || semi - bad > 12 ? 1 : semi - bad + 1);
         err.message = "malformed XML: '" + std::string(ref) +
                       "' is no predefined entity or character reference (write '&amp;' for '&')";
-        return std::nullopt;
+        return {};
     }
-    pugi::xml_node top = tree.doc_->document_element();
+    pugi::xml_node top = doc.document_element();
     if (!top) {
-        err.file = file;
+        err.file = b.file;
         err.message = "no document element";
-        return std::nullopt;
+        return {};
     }
 
-    // Find the root element: the document element itself, or a child of a
-    // wrapper (config, filter, data, in any namespace).
     auto matches = [&](const pugi::xml_node &el) {
         if (std::strcmp(builder::local_of(el.name()), root_name) != 0) return false;
         size_t pushed = b.push_declarations(el);
@@ -351,29 +379,52 @@ std::optional<request_tree> request_tree::from_xml(std::string_view text, const 
         b.scope.resize(b.scope.size() - pushed);
         return uri != nullptr && std::strcmp(uri, root_ns) == 0;
     };
+    if (matches(top)) return top;
     pugi::xml_node root;
-    if (matches(top)) {
-        root = top;
-    } else {
-        b.push_declarations(top);
-        for (auto c : top.children()) {
-            if (c.type() == pugi::node_element && matches(c)) {
-                if (root) {
-                    b.fail(c, std::string("more than one <") + root_name + ">");
-                    return std::nullopt;
-                }
-                root = c;
+    b.push_declarations(top);
+    for (auto c : top.children()) {
+        if (c.type() == pugi::node_element && matches(c)) {
+            if (root) {
+                b.fail(c, std::string("more than one <") + root_name + ">");
+                return {};
             }
-        }
-        if (!root) {
-            b.fail(top, std::string("no <") + root_name + "> in namespace " + root_ns +
-                            " at the top or under <" + top.name() + ">");
-            return std::nullopt;
+            root = c;
         }
     }
+    if (!root)
+        b.fail(top, std::string("no <") + root_name + "> in namespace " + root_ns +
+                        " at the top or under <" + top.name() + ">");
+    return root;
+}
+
+}  // namespace
+
+std::optional<request_tree> request_tree::from_xml(std::string_view text, const std::string &file,
+                                                   const char *root_name, const char *root_ns,
+                                                   bool edit, input_error &err) {
+    request_tree tree;
+    // Parsed in place in a copy the tree keeps: names and values then point
+    // into that copy, and the parser's own nodes (more than twice the size
+    // of the text) are freed as soon as the tree is built.
+    auto copy = std::make_shared<std::string>(text);
+    pugi::xml_document doc;
+    builder b{tree, file, text, edit, err, {}};
+    pugi::xml_node root = parse_and_find_root(doc, b, root_name, root_ns, copy.get());
+    if (!root) return std::nullopt;
     tree.root_ = tree.alloc_nodes(1);
     if (!b.build(root, *tree.root_, 1)) return std::nullopt;
+    tree.hold(std::move(copy));
     return tree;
+}
+
+pugi::xml_node request_tree::checked_xml_root(pugi::xml_document &doc, std::string_view text,
+                                              const std::string &file, const char *root_name,
+                                              const char *root_ns, input_error &err) {
+    request_tree unused;
+    builder b{unused, file, text, false, err, {}};
+    pugi::xml_node root = parse_and_find_root(doc, b, root_name, root_ns);
+    if (!root || !b.check(root, 1)) return {};
+    return root;
 }
 
 }  // namespace yfw_host

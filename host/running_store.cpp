@@ -2,9 +2,11 @@
 #include "running_store.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unordered_set>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -84,6 +86,13 @@ std::string failed(const std::string &what, const std::string &file) {
 }  // namespace
 
 std::string write_file_atomically(const std::string &path, const std::string &content) {
+    return write_file_atomically(path, [&content](std::FILE *f) {
+        return std::fwrite(content.data(), 1, content.size(), f) == content.size();
+    });
+}
+
+std::string write_file_atomically(const std::string &path,
+                                  const std::function<bool(std::FILE *)> &write) {
     std::string tmp = path + ".tmp.XXXXXX";
     int fd = ::mkstemp(tmp.data());
     if (fd < 0) return failed("cannot create a temporary file beside it", path);
@@ -92,14 +101,16 @@ std::string write_file_atomically(const std::string &path, const std::string &co
     struct stat st {};
     mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
     if (::fchmod(fd, mode) != 0) error = failed("cannot set the mode", tmp);
-    for (size_t done = 0; error.empty() && done < content.size();) {
-        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) error = failed("cannot write", tmp);
-        if (n > 0) done += static_cast<size_t>(n);
+    std::FILE *f = error.empty() ? ::fdopen(fd, "wb") : nullptr;
+    if (error.empty() && f == nullptr) error = failed("cannot open for writing", tmp);
+    if (f != nullptr) {
+        errno = 0;
+        if (!write(f) || std::fflush(f) != 0) error = failed("cannot write", tmp);
     }
     if (error.empty() && ::fsync(fd) != 0) error = failed("cannot flush to disk", tmp);
-    if (::close(fd) != 0 && error.empty()) error = failed("cannot close", tmp);
+    // Closing the stream closes the descriptor.
+    if ((f != nullptr ? std::fclose(f) : ::close(fd)) != 0 && error.empty())
+        error = failed("cannot close", tmp);
     if (error.empty() && ::rename(tmp.c_str(), path.c_str()) != 0)
         error = failed("cannot rename over the store", tmp);
     if (!error.empty()) {
@@ -167,12 +178,21 @@ struct applier {
         return std::nullopt;
     }
 
-    bool set_value(data_node &leaf, const output_add &a, const std::string &path) {
-        std::string v = a.value ? std::string(*a.value) : std::string();
+    // The path of the node an add reaches, built only for an error: every
+    // add building it would cost more than applying the add.
+    struct lazy_path {
+        const std::vector<const out_node *> &chain;
+        const std::vector<const schema_node *> &schemas;
+        std::string operator()() const { return edit_path(chain, schemas, chain.size() - 1); }
+    };
+
+    bool set_value(data_node &leaf, const output_add &a, const lazy_path &path) {
+        std::string_view v = a.value ? *a.value : std::string_view();
         std::string why = yang_schema::get().check_value(*leaf.schema, v);
         if (!why.empty())
-            return fail("invalid-value", path, "invalid value '" + v + "' of " + path + ": " + why);
-        leaf.value = std::move(v);
+            return fail("invalid-value", path(),
+                        "invalid value '" + std::string(v) + "' of " + path() + ": " + why);
+        leaf.value.assign(v);
         return true;
     }
 
@@ -196,7 +216,7 @@ struct applier {
                                 ", which is not in the native schema");
             schemas[i] = s = cs;
         }
-        std::string path = edit_path(chain, schemas, chain.size() - 1);
+        lazy_path path{chain, schemas};
 
         uint32_t op = YFW_OP_NONE;
         if (a.bound_op) {
@@ -230,7 +250,7 @@ struct applier {
                 }
                 found = at->entry(cs, keys);
             } else if (cs->kind == kind::leaf_list) {
-                return fail("unknown-element", path, "leaf-lists cannot be edited: " + path);
+                return fail("unknown-element", path(), "leaf-lists cannot be edited: " + path());
             } else {
                 found = at->child(cs);
             }
@@ -238,8 +258,8 @@ struct applier {
             if (found == nullptr && !last) {
                 if (op == YFW_OP_REMOVE) return true;
                 if (op == YFW_OP_DELETE)
-                    return fail("data-missing", path,
-                                "delete of " + path + ", which does not exist (" +
+                    return fail("data-missing", path(),
+                                "delete of " + path() + ", which does not exist (" +
                                     edit_path(chain, schemas, i) + " is missing)");
                 found = cs->kind == kind::list ? at->add_entry(cs, keys) : at->add(cs);
             }
@@ -252,7 +272,7 @@ struct applier {
 
     bool finish(data_node *parent, data_node *found, const schema_node *s,
                 const std::vector<std::string_view> &keys, uint32_t op, const output_add &a,
-                const std::string &path) {
+                const lazy_path &path) {
         // The root is there when it holds anything: a missing store file and
         // an empty router-static are the same configuration.
         bool exists = found != nullptr && (parent != nullptr || !found->children.empty());
@@ -263,14 +283,14 @@ struct applier {
         switch (op) {
             case YFW_OP_CREATE:
                 if (exists)
-                    return fail("data-exists", path,
-                                "create of " + path + ", which already exists");
+                    return fail("data-exists", path(),
+                                "create of " + path() + ", which already exists");
                 found = make();
                 return !s->is_leaf() || set_value(*found, a, path);
             case YFW_OP_DELETE:
                 if (!exists)
-                    return fail("data-missing", path,
-                                "delete of " + path + ", which does not exist");
+                    return fail("data-missing", path(),
+                                "delete of " + path() + ", which does not exist");
                 [[fallthrough]];
             case YFW_OP_REMOVE:
                 if (!exists) return true;
@@ -300,6 +320,46 @@ bool apply_edit(data_node &config, const output_tree &edit, apply_error &err) {
     return true;
 }
 
+namespace {
+
+// The routes (vrf-prefix entries) of config that the edit's adds reached
+// and that are still there after it was applied.
+std::unordered_set<const data_node *> routes_reached(const data_node &config,
+                                                     const output_tree &edit) {
+    std::unordered_set<const out_node *> reached;
+    for (const output_add &a : edit.adds())
+        for (const out_node *n = a.node; n != nullptr && n->parent != nullptr; n = n->parent)
+            if (n->name == "vrf-prefix" && n->parent->name == "vrf-prefixes") {
+                reached.insert(n);
+                break;
+            }
+    std::unordered_set<const data_node *> routes;
+    std::vector<const out_node *> chain;
+    std::vector<std::string_view> keys;
+    for (const out_node *r : reached) {
+        chain.clear();
+        for (const out_node *n = r; n->parent != nullptr; n = n->parent) chain.push_back(n);
+        const data_node *at = chain.back()->name == config.schema->name ? &config : nullptr;
+        for (auto it = chain.rbegin() + 1; at != nullptr && it != chain.rend(); ++it) {
+            const schema_node *cs = at->schema->child((*it)->name);
+            if (cs == nullptr) {
+                at = nullptr;
+            } else if (cs->kind == kind::list) {
+                keys.clear();
+                for (const schema_node *k : cs->keys)
+                    if (const std::string_view *v = applier::key_of(**it, k)) keys.push_back(*v);
+                at = keys.size() == cs->keys.size() ? at->entry(cs, keys) : nullptr;
+            } else {
+                at = at->child(cs);
+            }
+        }
+        if (at != nullptr) routes.insert(at);
+    }
+    return routes;
+}
+
+}  // namespace
+
 bool commit_edit(const std::string &path, data_tree &config, const output_tree &edit,
                  apply_error &err) {
     if (!apply_edit(*config.root, edit, err)) {
@@ -309,16 +369,20 @@ bool commit_edit(const std::string &path, data_tree &config, const output_tree &
     prune_empty_containers(*config.root);
     // The schema types alone let through values the configuration database
     // cannot hold (a next-hop address that is no address, say). A store that
-    // the next run cannot load is worse than a refused edit, so the result
-    // must load before it replaces the old one.
-    input_error load_err;
-    if (!load_native_store(*config.root, path, load_err)) {
+    // the next run cannot load is worse than a refused edit, so the routes
+    // the edit reached must load before the result replaces the old store;
+    // the others loaded when the store was read.
+    std::string why = check_native_routes(*config.root, routes_reached(*config.root, edit));
+    if (!why.empty()) {
         err.tag = "invalid-value";
-        err.message = path + ": the edit would leave a configuration that cannot be loaded: " +
-                      load_err.message;
+        err.message = path + ": the edit would leave a configuration that cannot be loaded: " + why;
         return false;
     }
-    err.message = write_file_atomically(path, to_xml(*config.root, false));
+    // Written as it is produced: the text of a large store need not be held
+    // whole beside its tree.
+    const data_node &root = *config.root;
+    err.message = write_file_atomically(
+        path, [&root](std::FILE *f) { return write_document(root, doc_format::xml, false, f); });
     return err.message.empty();
 }
 
@@ -345,17 +409,31 @@ bool selects_whole(const data_node &q) {
 
 }  // namespace
 
-selection::selection(const data_node &config, const data_node &query) : config_(config) {
+namespace {
+std::atomic<uint32_t> last_stamp{0};
+}  // namespace
+
+selection::selection(const data_node &config, const data_node &query)
+    : config_(config), stamp_(++last_stamp) {
+    if (stamp_ == 0) stamp_ = ++last_stamp;  // 0 is every node's "never selected"
     if (query.schema == config.schema) visit(query, config);
+}
+
+void selection::set(const data_node &s, mark m) const {
+    s.selection_mark = static_cast<uint8_t>(m);
+    s.selection_stamp = stamp_;
 }
 
 void selection::visit(const data_node &q, const data_node &s) {
     if (selects_whole(q)) {
-        marks_[&s] = mark::whole;
+        set(s, mark::whole);
         return;
     }
-    auto [it, fresh] = marks_.emplace(&s, mark::path);
-    if (!fresh && it->second == mark::whole) return;
+    mark m;
+    if (!selected(s, m))
+        set(s, mark::path);
+    else if (m == mark::whole)
+        return;
     for (const auto &qc : q.children) {
         const schema_node *cs = qc->schema;
         if (cs->is_key && q.schema->kind == kind::list) continue;  // restricts q, handled above
@@ -388,9 +466,8 @@ void selection::visit(const data_node &q, const data_node &s) {
 }
 
 bool selection::selected(const data_node &s, mark &m) const {
-    auto it = marks_.find(&s);
-    if (it == marks_.end()) return false;
-    m = it->second;
+    if (s.selection_stamp != stamp_ || s.selection_mark == 0) return false;
+    m = static_cast<mark>(s.selection_mark);
     return true;
 }
 
@@ -429,12 +506,57 @@ data_tree selection::copy() const {
     return t;
 }
 
+void selection::fill(request_tree &t, const data_node &s, bool whole, yfw_map_node &to) const {
+    to = yfw_map_node{};
+    to.tag = s.schema->name.c_str();
+    to.ns = s.schema->ns;
+    if (s.schema->is_leaf()) {
+        if (!s.value.empty()) {
+            to.value = s.value.c_str();
+            to.flags |= YFW_NODE_HAS_VALUE;
+        }
+        return;
+    }
+    // The children copy() would keep, and whether each is selected whole.
+    auto take = [&](const data_node &c, bool &child_whole) {
+        child_whole = whole;
+        if (whole) return true;
+        mark m;
+        if (selected(c, m)) {
+            child_whole = m == mark::whole;
+            return true;
+        }
+        // An entry on a selected path keeps its keys, which name it.
+        return c.schema->is_key && s.schema->kind == kind::list;
+    };
+    bool child_whole = false;
+    uint32_t count = 0;
+    for (const auto &c : s.children) count += take(*c, child_whole) ? 1 : 0;
+    if (count == 0) return;
+    yfw_map_node *kids = t.alloc_nodes(count);
+    uint32_t i = 0;
+    for (const auto &c : s.children)
+        if (take(*c, child_whole)) fill(t, *c, child_whole || c->schema->is_key, kids[i++]);
+    to.children = kids;
+    to.child_count = count;
+    to.host_capacity = count;
+    to.flags |= YFW_NODE_CHILDREN_VALID;
+}
+
 request_tree selection::request() const {
-    // The copy keeps the walker's input in the store's order and lets the
-    // request tree point at stable values.
-    data_tree t = copy();
-    request_tree r = request_tree_of(*t.root);
-    r.hold(std::move(t.root));
+    // The same nodes copy() would give, in the store's order, built straight
+    // over the configuration's values: a copy of a large store first would
+    // double what the read costs.
+    request_tree r;
+    r.root_ = r.alloc_nodes(1);
+    mark m;
+    if (!selected(config_, m)) {
+        *r.root_ = yfw_map_node{};
+        r.root_->tag = config_.schema->name.c_str();
+        r.root_->ns = config_.schema->ns;
+        return r;
+    }
+    fill(r, config_, m == mark::whole, *r.root_);
     return r;
 }
 

@@ -3,6 +3,8 @@
 // under a lock, and selecting from it what a read asks for.
 #pragma once
 
+#include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -44,6 +46,10 @@ std::optional<data_tree> read_store(const std::string &path, input_error &err);
 // directory is flushed, so a crash leaves either the old or the new store.
 // Returns an empty string, or what failed.
 std::string write_file_atomically(const std::string &path, const std::string &content);
+// The same with the content written by `write`, which returns false when
+// writing failed.
+std::string write_file_atomically(const std::string &path,
+                                  const std::function<bool(std::FILE *)> &write);
 
 // Why an edit was refused: the error tag (data-exists, data-missing,
 // invalid-value, unknown-element, missing-element), the node's path and a
@@ -89,8 +95,13 @@ private:
     enum class mark : uint8_t { path = 1, whole = 2 };
     void visit(const data_node &q, const data_node &s);
     bool selected(const data_node &s, mark &m) const;
+    void set(const data_node &s, mark m) const;
+    void fill(request_tree &t, const data_node &s, bool whole, yfw_map_node &to) const;
     const data_node &config_;
-    std::unordered_map<const data_node *, mark> marks_;
+    // The marks live in the configuration's nodes, under this selection's
+    // stamp: a later selection of the same configuration replaces them, so
+    // use one selection of a configuration at a time.
+    uint32_t stamp_;
 };
 
 }  // namespace yfw_host

@@ -64,6 +64,12 @@ public:
     static std::optional<request_tree> from_xml(std::string_view text, const std::string &file,
                                                 const char *root_name, const char *root_ns,
                                                 bool edit, input_error &err);
+    // Parses the document into doc and returns its root element, refusing
+    // (null, err set) exactly what from_xml refuses, without building a
+    // tree: for readers that build their own from the same parse.
+    static pugi::xml_node checked_xml_root(pugi::xml_document &doc, std::string_view text,
+                                           const std::string &file, const char *root_name,
+                                           const char *root_ns, input_error &err);
     // The same from an RFC 7951 JSON document: the root is a top-level
     // member "module:root_name" (or one inside a single wrapper object),
     // operations come from "ietf-netconf:operation" metadata and identities
@@ -79,7 +85,6 @@ public:
     yfw_map_node *root_ = nullptr;
 
 private:
-    std::unique_ptr<pugi::xml_document> doc_;
     std::vector<std::unique_ptr<yfw_map_node[]>> node_blocks_;  // the open block last
     uint32_t block_used_ = 0;                                   // nodes taken from it
     std::deque<std::string> texts_;
@@ -103,6 +108,36 @@ struct output_add {
     const out_node *node = nullptr;    // the document node the add reached
 };
 
+// The children of an output node in the order they were added, chained
+// through the nodes themselves: a document of millions of nodes then needs
+// no child arrays, which would each be grown (and left behind in the
+// tree's arena) several times over.
+class out_children {
+public:
+    class iterator {
+    public:
+        explicit iterator(out_node *n) : n_(n) {}
+        out_node *operator*() const { return n_; }
+        iterator &operator++();
+        bool operator==(const iterator &o) const { return n_ == o.n_; }
+
+    private:
+        out_node *n_;
+    };
+    iterator begin() const { return iterator(first_); }
+    iterator end() const { return iterator(nullptr); }
+    bool empty() const { return first_ == nullptr; }
+    std::size_t size() const { return count_; }
+    // The i-th child, found by walking: for the odd look-up, not for loops.
+    out_node *operator[](std::size_t i) const;
+    void push_back(out_node *child);
+
+private:
+    out_node *first_ = nullptr;
+    out_node *last_ = nullptr;
+    std::size_t count_ = 0;
+};
+
 // A node of the document an output tree builds. Names and namespaces are
 // interned by the tree and values kept in its text arena, so the views stay
 // valid as long as the tree; nodes never move once made.
@@ -113,17 +148,36 @@ struct out_node {
     std::optional<uint32_t> op;
     bool list_entry = false;
     out_node *parent = nullptr;
-    std::pmr::vector<out_node *> children;
+    out_children children;
+    out_node *next_sibling = nullptr;  // the chain of the parent's children
     // Adds descend into the newest instance of each name: the newest child
     // per name are chained from newest_head through next_newest (a handful
     // of names per node, so a short walk and no allocation).
     out_node *newest_head = nullptr;
     out_node *next_newest = nullptr;
     out_node *newest_child(std::string_view n) const;
-
-    out_node() = default;
-    explicit out_node(std::pmr::memory_resource *r) : children(r) {}
 };
+
+inline out_children::iterator &out_children::iterator::operator++() {
+    n_ = n_->next_sibling;
+    return *this;
+}
+
+inline out_node *out_children::operator[](std::size_t i) const {
+    out_node *n = first_;
+    for (; i > 0 && n != nullptr; --i) n = n->next_sibling;
+    return n;
+}
+
+inline void out_children::push_back(out_node *child) {
+    child->next_sibling = nullptr;
+    if (last_ == nullptr)
+        first_ = child;
+    else
+        last_->next_sibling = child;
+    last_ = child;
+    ++count_;
+}
 
 // The output tree: every add in call order and the document they build. An
 // add with the first flag 1 starts a new instance of its list path under the
@@ -172,6 +226,7 @@ private:
         }
     };
     std::unordered_set<std::string, text_hash, std::equal_to<>> interned_;
+    std::string_view last_ns_;  // interned, so NUL-terminated
     std::vector<output_add> adds_;
     bool record_ = true;
     const schema_node *key_schema_ = nullptr;

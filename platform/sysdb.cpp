@@ -230,7 +230,12 @@ namespace platform {
 void sysdb_write(const std::string &absolute_path, std::vector<uint8_t> data) {
     database &d = db();
     std::lock_guard lock(d.mutex);
-    d.entries.insert_or_assign(absolute_path, std::move(data));
+    // A store is loaded in its own order, which is mostly the database's:
+    // try the end first, and a full search only when the path is not last.
+    auto hint = d.entries.empty() || d.entries.rbegin()->first < absolute_path
+                    ? d.entries.end()
+                    : d.entries.lower_bound(absolute_path);
+    d.entries.insert_or_assign(hint, absolute_path, std::move(data));
 }
 
 void sysdb_clear() {

@@ -12,7 +12,7 @@ namespace {
 
 // Below this the run takes milliseconds and a second start would cost more
 // than it saves.
-constexpr std::uintmax_t threshold = 8u << 20;
+constexpr std::uintmax_t threshold = 1u << 20;
 
 std::uintmax_t size_of(const std::string &file) {
     if (file.empty() || file == "-") return 0;
