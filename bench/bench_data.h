@@ -6,10 +6,13 @@
 // interface only, and drop.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -193,5 +196,34 @@ struct cached_tree {
         return *tree;
     }
 };
+
+// Runs the walker over tree once per benchmark iteration, timing the walk
+// and the output document it builds; making and tearing down the output tree
+// are not timed. The call-order record of the adds, which only --adds and
+// the store's apply read, is not kept: that keeps a million-route edit
+// within the machine's memory. Returns false (and marks the benchmark) when
+// the walk refuses.
+inline bool timed_walks(benchmark::State &state, uint32_t kind, yfw_map_walker_fn walker,
+                        yfw_host::request_tree &tree, const char *refusal) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto out = std::make_unique<yfw_host::output_tree>();
+        out->record_adds(false);
+        state.ResumeTiming();
+        ymap_result rc;
+        {
+            yfw_host::session s(kind, *out, &tree, {});
+            rc = s.run(walker, tree.root());
+        }
+        state.PauseTiming();
+        out.reset();
+        state.ResumeTiming();
+        if (rc != YMAP_OK) {
+            state.SkipWithError(refusal);
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace oclr_bench

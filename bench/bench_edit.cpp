@@ -34,27 +34,10 @@ void edit_mapping(benchmark::State &state) {
     uint64_t nodes = 0;
     auto &edit = prepare(routes, nodes);
 
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto out = std::make_unique<yfw_host::output_tree>();
-        // The document is built; the call-order record of the adds that
-        // only --adds and the store's apply read is not, which keeps a
-        // million-route edit within the machine's memory.
-        out->record_adds(false);
-        state.ResumeTiming();
-        ymap_result rc;
-        {
-            yfw_host::session s(YFW_REQ_EDIT, *out, &edit, {});
-            rc = s.run(ymap_ox_ocstatic_openconfiglocalrouting_lvla_localroutes, edit.root());
-        }
-        state.PauseTiming();
-        out.reset();
-        state.ResumeTiming();
-        if (rc != YMAP_OK) {
-            state.SkipWithError("the mapping refused the edit");
-            break;
-        }
-    }
+    if (!oclr_bench::timed_walks(state, YFW_REQ_EDIT,
+                                 ymap_ox_ocstatic_openconfiglocalrouting_lvla_localroutes, edit,
+                                 "the mapping refused the edit"))
+        return;
     const auto walks = static_cast<double>(state.iterations());
     state.counters["db_entries"] = static_cast<double>(platform::sysdb_size());
     state.counters["nodes"] = static_cast<double>(nodes);

@@ -19,26 +19,10 @@ void xo_walker_to_oc(benchmark::State &state) {
         yfw_host::native_namespace, false);
     const uint64_t nodes = cache.nodes;
 
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto out = std::make_unique<yfw_host::output_tree>();
-        // As in the edit benchmark: the document is built, the call-order
-        // record of the adds (read only by --adds) is not.
-        out->record_adds(false);
-        state.ResumeTiming();
-        ymap_result rc;
-        {
-            yfw_host::session s(YFW_REQ_READ_CONFIG, *out, &data, {});
-            rc = s.run(ymap_xo_ocstatic_velmoornatipstaticcfg_lvla_routerstatic, data.root());
-        }
-        state.PauseTiming();
-        out.reset();
-        state.ResumeTiming();
-        if (rc != YMAP_OK) {
-            state.SkipWithError("the walk refused the native data");
-            break;
-        }
-    }
+    if (!oclr_bench::timed_walks(state, YFW_REQ_READ_CONFIG,
+                                 ymap_xo_ocstatic_velmoornatipstaticcfg_lvla_routerstatic, data,
+                                 "the walk refused the native data"))
+        return;
     const auto walks = static_cast<double>(state.iterations());
     state.counters["nodes"] = static_cast<double>(nodes);
     state.counters["per_route"] = benchmark::Counter(

@@ -6,40 +6,16 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 #include <string>
 
+#include "ocmap_process.h"
+
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string slurp(const fs::path &p) {
-    std::ifstream in(p);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-struct temp_dir {
-    fs::path path;
-    temp_dir() {
-        char tmpl[] = "/tmp/oclr-roundtrip-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~temp_dir() { fs::remove_all(path); }
-};
-
-int run(const std::string &args, const fs::path &out, const fs::path &err) {
-    std::string cmd =
-        std::string(OCMAP_PATH) + " " + args + " >" + out.string() + " 2>" + err.string();
-    int status = std::system(cmd.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using oclr_test::run_ocmap;
+using oclr_test::slurp;
 
 // One line per route and per next-hop; a missing leaf is "-". An interface
 // without subinterface is subinterface 0, the form reads give it.
@@ -145,18 +121,19 @@ std::string generate(unsigned seed, int routes) {
 TEST(round_trip, applied_configurations_read_back_as_written) {
     for (unsigned seed : {1u, 2u, 3u}) {
         SCOPED_TRACE("seed " + std::to_string(seed));
-        temp_dir dir;
-        fs::path edit = dir.path / "edit.xml", store = dir.path / "store.xml";
-        fs::path out = dir.path / "out", err = dir.path / "err";
-        std::ofstream(edit) << generate(seed, 25);
+        oclr_test::scratch_dir dir;
+        const std::string edit = (dir.path / "edit.xml").string();
+        const std::string store = (dir.path / "store.xml").string();
+        oclr_test::spill(edit, generate(seed, 25));
 
-        ASSERT_EQ(run("edit --apply --store " + store.string() + " " + edit.string(), out, err), 0)
-            << slurp(err);
-        ASSERT_EQ(run("get-config --store " + store.string(), out, err), 0) << slurp(err);
+        auto applied = run_ocmap({"edit", "--apply", "--store", store, edit}, dir.path);
+        ASSERT_EQ(applied.status, 0) << applied.err;
+        auto read = run_ocmap({"get-config", "--store", store}, dir.path);
+        ASSERT_EQ(read.status, 0) << read.err;
 
         pugi::xml_document want_doc, got_doc;
         ASSERT_TRUE(want_doc.load_file(edit.c_str()));
-        ASSERT_TRUE(got_doc.load_file(out.c_str())) << slurp(out);
+        ASSERT_TRUE(got_doc.load_string(read.out.c_str())) << read.out;
         facts want = facts_of(want_doc.document_element().child("local-routes"));
         facts got = facts_of(got_doc.child("local-routes"));
         ASSERT_GT(want.size(), 100u);
@@ -164,8 +141,8 @@ TEST(round_trip, applied_configurations_read_back_as_written) {
 
         // Sending the same configuration again changes nothing.
         std::string before = slurp(store);
-        ASSERT_EQ(run("edit --apply --store " + store.string() + " " + edit.string(), out, err), 0)
-            << slurp(err);
+        auto again = run_ocmap({"edit", "--apply", "--store", store, edit}, dir.path);
+        ASSERT_EQ(again.status, 0) << again.err;
         EXPECT_EQ(slurp(store), before);
     }
 }
