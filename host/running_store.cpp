@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <unordered_set>
 
 #include <fcntl.h>
@@ -358,6 +360,31 @@ std::unordered_set<const data_node *> routes_reached(const data_node &config,
     return routes;
 }
 
+// Removes the temporary files of writers killed before their rename: named
+// FILE.tmp. and mkstemp's six letters or digits, beside the store. Nothing
+// else removes them, so each kill would leave one for good. Only safe under
+// the store's lock, which every writer holds while its own one exists.
+void remove_stale_temporaries(const std::string &path) {
+    namespace fs = std::filesystem;
+    const std::string prefix = fs::path(path).filename().string() + ".tmp.";
+    std::error_code ec;
+    for (fs::directory_iterator it(directory_of(path), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix) ||
+            !std::all_of(name.begin() + prefix.size(), name.end(),
+                         [](unsigned char c) { return std::isalnum(c); }))
+            continue;
+        // Not following links: only a file a writer created is ours to remove.
+        std::error_code type_ec;
+        if (it->symlink_status(type_ec).type() != fs::file_type::regular) continue;
+        // A file that cannot be removed costs only its space; the apply
+        // itself does not depend on it, so it goes on.
+        std::error_code remove_ec;
+        fs::remove(it->path(), remove_ec);
+    }
+}
+
 }  // namespace
 
 bool commit_edit(const std::string &path, data_tree &config, const output_tree &edit,
@@ -378,6 +405,7 @@ bool commit_edit(const std::string &path, data_tree &config, const output_tree &
         err.message = path + ": the edit would leave a configuration that cannot be loaded: " + why;
         return false;
     }
+    remove_stale_temporaries(path);
     // Written as it is produced: the text of a large store need not be held
     // whole beside its tree.
     const data_node &root = *config.root;

@@ -144,6 +144,7 @@ TEST(crash_safety, a_killed_apply_leaves_the_old_or_the_new_store) {
 
     std::mt19937 random(20240611);
     std::map<std::string, int> outcomes;  // where the kill landed
+    std::set<fs::path> seen;              // temporary files earlier trials left
     for (int t = 0; t < trials; ++t) {
         SCOPED_TRACE("trial " + std::to_string(t));
         spill(store, old_store);
@@ -167,12 +168,10 @@ TEST(crash_safety, a_killed_apply_leaves_the_old_or_the_new_store) {
             ::waitpid(child, &st, 0);
         }
         bool killed = WIFSIGNALED(st) && WTERMSIG(st) == SIGKILL;
+        // Left in place: the next apply must clear them away.
         bool leftover = false;
-        for (const auto &f : fs::directory_iterator(dir.path)) {
-            if (!is_temporary(f.path())) continue;
-            leftover = true;
-            fs::remove(f.path());
-        }
+        for (const auto &f : fs::directory_iterator(dir.path))
+            if (is_temporary(f.path()) && seen.insert(f.path()).second) leftover = true;
         const std::string after = slurp(store);
         ASSERT_TRUE(after == old_store || after == new_store)
             << "the store is neither the old nor the new one (" << after.size() << " bytes)";
@@ -195,6 +194,16 @@ TEST(crash_safety, a_killed_apply_leaves_the_old_or_the_new_store) {
                 report.c_str());
     // The point of the test is the write: enough kills must land in it.
     EXPECT_GE(outcomes["killed while writing the temporary file"], trials / 5) << report;
+
+    // An apply that finishes removes what the killed ones left, and only
+    // that: a name of another length is not a temporary file of the store.
+    const fs::path not_ours = dir.path / "store.xml.tmp.1234567";
+    spill(not_ours, "x");
+    spill(store, old_store);
+    ASSERT_EQ(run_ocmap(apply, dir.path).status, 0);
+    for (const auto &f : fs::directory_iterator(dir.path))
+        EXPECT_TRUE(!is_temporary(f.path()) || f.path() == not_ours) << f.path();
+    EXPECT_TRUE(fs::exists(not_ours));
 }
 
 TEST(crash_safety, concurrent_applies_keep_every_route) {
