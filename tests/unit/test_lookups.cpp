@@ -63,6 +63,11 @@ yfw_map_node *at(yfw_map_node *n, std::initializer_list<const char *> tags) {
     return n;
 }
 
+// The next-hop entry of a request made by oc_next_hop.
+yfw_map_node *next_hop_of(yfw_host::request_tree &req) {
+    return at(req.root(), {"static-routes", "static", "next-hops", "next-hop"});
+}
+
 struct lookups : ::testing::Test {
     yfw_host::output_tree out;
     line_recorder lines;
@@ -111,8 +116,7 @@ struct lookups : ::testing::Test {
 };
 
 // Next-hops of 10.0.0.0/8 in database order: two interface-only ones with
-// tags 100 and 200 sort first; the address one carries the attribute block,
-// no tag and no metric.
+// tags 100 and 200 sort first; the address one has no tag and no metric.
 const std::string stored_next_hops = store(
     route("10.0.0.0", 8,
           "<vrf-next-hop-interface-name><interface-name>Gi0/0/0/1</interface-name><tag>100</tag>"
@@ -120,11 +124,7 @@ const std::string stored_next_hops = store(
           "<vrf-next-hop-interface-name><interface-name>Gi0/0/0/2</interface-name><tag>200</tag>"
           "</vrf-next-hop-interface-name>"
           "<vrf-next-hop-next-hop-address><next-hop-address>192.0.2.2</next-hop-address>"
-          "<index>b</index><bfd-fast-detect>true</bfd-fast-detect><minimum-interval>300"
-          "</minimum-interval><detect-multiplier>3</detect-multiplier><permanent>true</permanent>"
-          "<vrf-lable>7</vrf-lable><tunnel-id>9</tunnel-id><object-name>obj</object-name>"
-          "<description>core link</description><load-metric>11</load-metric>"
-          "</vrf-next-hop-next-hop-address>"));
+          "<index>b</index></vrf-next-hop-next-hop-address>"));
 
 }  // namespace
 
@@ -167,19 +167,12 @@ TEST_F(lookups, plain_index_finds_its_stored_next_hop_and_takes_the_route_tag_on
     auto req = parse(oc_next_hop(
         "10.0.0.0/8",
         "<index>b</index><config><index>b</index><next-hop>192.0.2.2</next-hop></config>"));
-    yfw_map_node *nh = at(req.root(), {"static-routes", "static", "next-hops", "next-hop"});
+    yfw_map_node *nh = next_hop_of(req);
     yfw_host::session s(YFW_REQ_EDIT, out, &req, {});
-
-    // Nothing stored for the route: new index, nothing copied.
-    oc_lr_prefix_type *rec = attach(s, "10.1.0.0/16");
-    EXPECT_EQ(lookup(s, rec, nh), not_found);
-    EXPECT_EQ(rec->index_known, 0u);
-    EXPECT_EQ(rec->old_has_addr + rec->old_has_intf + rec->old_has_path, 0u);
-    EXPECT_STREQ(rec->old_addr, "");
 
     // "b" is the third stored next-hop: the first one's tag reaches the
     // record on the way, and a stored absent metric keeps the record's.
-    rec = attach(s, "10.0.0.0/8");
+    oc_lr_prefix_type *rec = attach(s, "10.0.0.0/8");
     oc_lr_init_prefix_type(rec);
     rec->intf_set = check_next_hop_interface_config(s.ctx(), nh);
     rec->nexthop_set = check_next_hop_ip_and_set_drop_config(s.ctx(), nh);
@@ -192,12 +185,6 @@ TEST_F(lookups, plain_index_finds_its_stored_next_hop_and_takes_the_route_tag_on
     EXPECT_EQ(rec->old_has_intf, 0u);
     EXPECT_STREQ(rec->old_addr, "192.0.2.2");
     EXPECT_EQ(rec->index_known, 0u);
-    EXPECT_EQ((std::vector<uint32_t>{rec->bfd_fast_detect, rec->permanent, rec->minimum_interval,
-                                     rec->detect_multiplier, rec->vrf_label, rec->tunnel_id,
-                                     rec->load_metric}),
-              (std::vector<uint32_t>{1, 1, 300, 3, 7, 9, 11}));
-    EXPECT_STREQ(rec->object_name, "obj");
-    EXPECT_STREQ(rec->description, "core link");
 
     // "****" is a plain index: matched against stored indices only, one search.
     auto stars = parse(oc_next_hop("10.0.0.0/8",
@@ -205,9 +192,7 @@ TEST_F(lookups, plain_index_finds_its_stored_next_hop_and_takes_the_route_tag_on
                                    "192.0.2.2</next-hop></config>"));
     platform::sysdb_record_searches(true);
     rec = attach(s, "10.0.0.0/8");
-    EXPECT_EQ(
-        lookup(s, rec, at(stars.root(), {"static-routes", "static", "next-hops", "next-hop"})),
-        not_found);
+    EXPECT_EQ(lookup(s, rec, next_hop_of(stars)), not_found);
     EXPECT_EQ(rec->index_known, 0u);
     EXPECT_EQ(platform::sysdb_recorded_searches().size(), 1u);
 }
@@ -222,15 +207,9 @@ TEST_F(lookups, auto_index_is_checked_against_the_request_and_finds_native_next_
         uint32_t index_known;
         const char *trace;
     } rows[] = {
-        {"10.0.0.0/8",
-         "<index>**oc-loc-rt:DROP**</index><config><next-hop>oc-loc-rt:DROP</next-hop></config>",
-         not_found, 1, "accepted, as it contains ** at start & end& valid nexthop data"},
         {"10.9.0.0/16",
          "<index>**oc-loc-rt:DROP**</index><config><next-hop>oc-loc-rt:DROP</next-hop></config>",
          not_found, 1, "accepted, as it contains ** at start & end & valid nexthop data"},
-        {"10.9.0.0/16",
-         "<index>**192.0.2.7**</index><config><next-hop>192.0.2.8</next-hop></config>", 0xaaf2a000u,
-         0, "rejected, as it contains ** at start & end"},
         {"10.0.0.0/8",
          "<index>**Gi0/0/0/1**192.0.2.9**</index><config><next-hop>192.0.2.5</next-hop>"
          "</config><interface-ref><config><interface>Gi0/0/0/1</interface></config>"
@@ -251,10 +230,7 @@ TEST_F(lookups, auto_index_is_checked_against_the_request_and_finds_native_next_
         auto req = parse(oc_next_hop(r.prefix, r.entry));
         oc_lr_prefix_type *rec = attach(s, r.prefix);
         lines.lines.clear();
-        EXPECT_EQ(
-            lookup(s, rec, at(req.root(), {"static-routes", "static", "next-hops", "next-hop"})),
-            r.rc)
-            << r.entry;
+        EXPECT_EQ(lookup(s, rec, next_hop_of(req)), r.rc) << r.entry;
         EXPECT_EQ(rec->index_known, r.index_known) << r.entry;
         EXPECT_TRUE(traced(r.trace)) << r.entry;
     }
@@ -262,9 +238,7 @@ TEST_F(lookups, auto_index_is_checked_against_the_request_and_finds_native_next_
     // A second part that is no address is refused before any key search.
     auto bad = parse(oc_next_hop("10.0.0.0/8", "<index>**Gi0/0/0/1**zz**</index>"));
     platform::sysdb_record_searches(true);
-    EXPECT_EQ(lookup(s, attach(s, "10.0.0.0/8"),
-                     at(bad.root(), {"static-routes", "static", "next-hops", "next-hop"})),
-              0xaaf2a000u);
+    EXPECT_EQ(lookup(s, attach(s, "10.0.0.0/8"), next_hop_of(bad)), 0xaaf2a000u);
     EXPECT_EQ(platform::sysdb_recorded_searches().size(), 1u);
 
     // Naming the natively configured interface next-hop: its key and
@@ -273,8 +247,7 @@ TEST_F(lookups, auto_index_is_checked_against_the_request_and_finds_native_next_
                                    "<index>**Gi0/0/0/1**</index><interface-ref><config><interface>"
                                    "Gi0/0/0/1</interface></config></interface-ref>"));
     oc_lr_prefix_type *rec = attach(s, "10.0.0.0/8");
-    EXPECT_EQ(
-        lookup(s, rec, at(named.root(), {"static-routes", "static", "next-hops", "next-hop"})), 0u);
+    EXPECT_EQ(lookup(s, rec, next_hop_of(named)), 0u);
     EXPECT_TRUE(traced("Modification/Delete received for CLI entry"));
     EXPECT_EQ(rec->index_known, 1u);
     EXPECT_EQ(rec->old_has_intf, 1u);
@@ -412,7 +385,9 @@ TEST_F(lookups, metadata_carries_over_stored_attributes_or_writes_the_request_in
     EXPECT_EQ(rec->metric_written, 1u);
 }
 
-TEST_F(lookups, native_paths_address_families_and_interface_forms) {
+// The path forms and key texts every scenario's adds show are left to them;
+// these are the ones no ocmap run reaches.
+TEST_F(lookups, native_paths_and_interface_forms) {
     yfw_host::session s(YFW_REQ_EDIT, out, nullptr, {true, false, false});
     char path[OC_LR_NATIVE_PATH];
     EXPECT_EQ(get_mapping_path_name(s.ctx(), 0, 1, 1, 0, path), 0u);
@@ -420,33 +395,16 @@ TEST_F(lookups, native_paths_address_families_and_interface_forms) {
                  "/router-static/default-vrf/address-family/vrfipv6/vrf-unicast/vrf-prefixes/"
                  "vrf-prefix/vrf-route/vrf-next-hop-table/"
                  "vrf-next-hop-interface-name-next-hop-address");
-    EXPECT_EQ(get_mapping_path_name(s.ctx(), 1, 1, 0, 1, path), 0u);
-    EXPECT_EQ(path, nt4 + "/vrf-next-hop-interface-name");
-    EXPECT_EQ(get_mapping_path_name(s.ctx(), 1, 1, 0, 0, path), 0u);
-    EXPECT_EQ(path, nt4 + "/vrf-next-hop-next-hop-address");
     lines.lines.clear();
     EXPECT_EQ(get_mapping_path_name(s.ctx(), 1, 0, 0, 1, path), 0xaaf29e00u);
     EXPECT_STREQ(path, "/router-static/default-vrf/address-family/vrfipv4");
     EXPECT_NE(lines.lines.at(1).text.find(",Invalid request to get path"), std::string::npos);
-    EXPECT_EQ(get_mapping_path_name_prefix(1, path), 0u);
-    EXPECT_STREQ(path,
-                 "/router-static/default-vrf/address-family/vrfipv4/vrf-unicast/vrf-prefixes/"
-                 "vrf-prefix");
-    EXPECT_EQ(get_mapping_path_name_nexthop(1, path), 0u);
-    EXPECT_EQ(path, nt4);
-
-    EXPECT_STREQ(ymap_localrouting_check_ipv4_ipv6("192.0.2.1"), "ipv4");
-    EXPECT_STREQ(ymap_localrouting_check_ipv4_ipv6("2001:db8::1"), "ipv6");
-    EXPECT_STREQ(ymap_localrouting_check_ipv4_ipv6("router1"), "NULL");
 
     char name[OC_LR_INTF_TEXT + 1];
     oc_lr_convert_to_internal_ifname(name, "Gi0/0/0/1");
     EXPECT_STREQ(name, "Gi0_0_0_1");
     get_external_ifname(name);
     EXPECT_STREQ(name, "Gi0/0/0/1");
-    char underscored[] = "Bundle_Ether1";
-    get_external_ifname(underscored);
-    EXPECT_STREQ(underscored, "Bundle/Ether1");
 
     platform::imc_set_known_interfaces({"Gi0/0/0/1"});
     EXPECT_TRUE(oc_lr_validate_ifname("Gi0/0/0/1"));
@@ -454,9 +412,6 @@ TEST_F(lookups, native_paths_address_families_and_interface_forms) {
     EXPECT_FALSE(oc_lr_validate_ifname((std::string(64, 'G') + "i0/0/0/1").c_str()));
     platform::imc_set_known_interfaces({});
 
-    EXPECT_STREQ(get_ip_string("0xc0000201"), "192.0.2.1");
-    const char key[] = "ipv4/x/0x0,0x0/nexthop/Gi0_0_0_1,0xc0000201,________";
-    EXPECT_STREQ(key + get_length(key), "Gi0_0_0_1,0xc0000201,________");
     EXPECT_EQ(get_length("a/b/"), 2u);
     EXPECT_EQ(get_length("abc"), 0u);
 }
