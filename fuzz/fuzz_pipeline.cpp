@@ -6,6 +6,7 @@
 #include "native_store.h"
 #include "platform_runtime.h"
 #include "running_store.h"
+#include "subtree_filter.h"
 
 namespace oclr_fuzz {
 
@@ -89,7 +90,8 @@ ymap_result walk(request_mode mode, yfw_map_walker_fn walker, yfw_host::request_
     return rc;
 }
 
-void write_both(const yfw_host::data_node &root, bool with_operations) {
+template <class Node>
+void write_both(const Node &root, bool with_operations) {
     (void)yfw_host::write_document(root, yfw_host::doc_format::xml, with_operations);
     (void)yfw_host::write_document(root, yfw_host::doc_format::json, with_operations);
 }
@@ -132,26 +134,32 @@ void run_oc_request(yfw_host::request_tree &request, request_mode mode) {
     if (walk(mode, r.plug.record().oc_root_walker, request, paths) != 0) return;
     for (const auto &a : paths.adds()) (void)yfw_host::format_add(a);
     std::string err;
-    auto native = yfw_host::document_of(paths, schema.native_root(), err);
-    if (!native) return;
+    if (!paths.bind(schema.native_root(), err)) return;
 
     if (mode.kind == YFW_REQ_EDIT) {
-        write_both(*native->root, true);
+        // As ocmap does: the apply follows the record of adds, which the
+        // document's merging leaves behind.
         yfw_host::data_tree edited{r.config.clone_root()};
         yfw_host::apply_error aerr;
         if (yfw_host::apply_edit(*edited.root, paths, aerr)) {
             yfw_host::prune_empty_containers(*edited.root);
             write_both(*edited.root, false);
         }
+        if (const yfw_host::out_node *doc = paths.document_of(schema.native_root(), err))
+            write_both(*doc, true);
         return;
     }
+    auto native = yfw_host::document_of(paths, schema.native_root(), err);
+    if (!native) return;
 
     yfw_host::selection selected(*r.config.root, *native->root);
     yfw_host::request_tree data = selected.request();
     yfw_host::output_tree out;
     if (walk(mode, r.plug.record().native_root_walker, data, out) != 0) return;
-    auto oc = yfw_host::document_of(out, schema.oc_root(), err);
-    if (oc) write_both(*oc->root, false);
+    if (yfw_host::out_node *oc = out.document_of(schema.oc_root(), err)) {
+        yfw_host::apply_subtree_filter(*oc, *request.root());
+        write_both(*oc, false);
+    }
 }
 
 void run_native_data(yfw_host::request_tree &data, request_mode mode) {
@@ -160,8 +168,8 @@ void run_native_data(yfw_host::request_tree &data, request_mode mode) {
     if (walk(mode, r.plug.record().native_root_walker, data, out) != 0) return;
     for (const auto &a : out.adds()) (void)yfw_host::format_add(a);
     std::string err;
-    auto oc = yfw_host::document_of(out, yfw_host::yang_schema::get().oc_root(), err);
-    if (oc) write_both(*oc->root, false);
+    if (const yfw_host::out_node *oc = out.document_of(yfw_host::yang_schema::get().oc_root(), err))
+        write_both(*oc, false);
 }
 
 }  // namespace oclr_fuzz

@@ -91,20 +91,22 @@ std::optional<data_tree> data_tree_from_xml(std::string_view text, const std::st
 
 enum class doc_format { xml, json };
 
-// Writes a document. XML: two-space indentation, the operation attribute in
-// the NETCONF namespace when with_operations; JSON: RFC 7951 with operations
-// as ietf-netconf:operation metadata.
+// Writes a document: a data tree, or an output tree's document
+// (output_tree::document_of). XML: two-space indentation, the operation
+// attribute in the NETCONF namespace when with_operations; JSON: RFC 7951
+// with operations as ietf-netconf:operation metadata.
 std::string to_xml(const data_node &root, bool with_operations);
 std::string to_json(const data_node &root, bool with_operations);
 std::string write_document(const data_node &root, doc_format f, bool with_operations);
+std::string write_document(const out_node &root, doc_format f, bool with_operations);
 // The same straight to a file, in pieces; false when writing failed.
 bool write_document(const data_node &root, doc_format f, bool with_operations, std::FILE *file);
+bool write_document(const out_node &root, doc_format f, bool with_operations, std::FILE *file);
 
-// The document an output tree built, bound to the schema of its root:
-// entries of a list with equal keys become one entry (later values win),
-// children go into schema order. Fails (with the path in err) when the
-// plug-in wrote a path outside the schema.
-std::optional<data_tree> document_of(const output_tree &out, const schema_node &root_schema,
+// A data tree holding a copy of an output tree's document, for what edits
+// or looks things up in it (a read's selection, tests). Fails (with the
+// path in err) when the plug-in wrote a path outside the schema.
+std::optional<data_tree> document_of(output_tree &out, const schema_node &root_schema,
                                      std::string &err);
 
 // A request or data tree over the nodes of a data tree, for a root walker.

@@ -1,6 +1,8 @@
 // The output tree: the record of every add and the document they build.
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "data_tree.h"
@@ -33,6 +35,10 @@ output_tree &output_tree::operator=(output_tree &&other) noexcept {
     adds_ = std::move(other.adds_);
     record_ = other.record_;
     key_schema_ = other.key_schema_;
+    bound_to_ = other.bound_to_;
+    document_ = other.document_;
+    other.bound_to_ = nullptr;
+    other.document_ = nullptr;
     adopt_root(&other.root_);
     other.root_ = out_node{};
     other.arena_ = std::make_unique<std::pmr::monotonic_buffer_resource>(4 * 1024);
@@ -175,6 +181,188 @@ out_node *output_tree::entry_named_by_key(out_node *entry, std::string_view key,
         append_child(fresh, k->name, k->ns)->value = k->value;
     }
     return fresh;
+}
+
+// ------------------------------------------------------------------ document
+
+namespace {
+
+using kind = schema_node::node_kind;
+
+// The path of n as the plug-in wrote it, for errors only: building it for
+// every node would cost more than binding.
+std::string written_path(const out_node &n) {
+    std::string p;
+    for (const out_node *at = &n; at && at->parent; at = at->parent)
+        p.insert(0, "/" + std::string(at->name));
+    return p;
+}
+
+bool bind_children(out_node &n, std::string &err) {
+    for (out_node *c : n.children) {
+        const schema_node *s = n.schema->child(c->name);
+        if (s == nullptr || (!c->ns.empty() && c->ns != s->ns)) {
+            err = "the plug-in wrote " + written_path(*c) +
+                  (s == nullptr ? std::string() : " in namespace " + std::string(c->ns)) +
+                  ", which is not in the schema of " + n.schema->path();
+            return false;
+        }
+        c->schema = s;
+        // Whatever hangs below a leaf is not part of the document.
+        if (!s->is_leaf() && !bind_children(*c, err)) return false;
+    }
+    return true;
+}
+
+// Merges the nodes of a bound tree that stand for the same document node.
+// A node's identity among its siblings is its schema node and, for list
+// entries, its key values; leaf-list values and entries missing a key have
+// none and stand alone.
+class normaliser {
+public:
+    void children_of(out_node &n) {
+        if (n.schema->is_leaf()) return;
+        out_children old = n.children;
+        n.children.clear();
+        for (out_node *c = old.front(); c != nullptr;) {
+            out_node *next = c->next_sibling;
+            place(n, c);
+            c = next;
+        }
+    }
+
+    // Later values win; an earlier removal and a later addition make a
+    // replace.
+    void merge_into(out_node &e, out_node &c) {
+        if (c.op) e.op = e.op ? combine_operations(*e.op, *c.op) : *c.op;
+        if (e.schema->is_leaf()) {
+            if (c.value) e.value = c.value;
+            return;
+        }
+        out_children kids = c.children;
+        c.children.clear();
+        for (out_node *k = kids.front(); k != nullptr;) {
+            out_node *next = k->next_sibling;
+            place(e, k);
+            k = next;
+        }
+    }
+
+private:
+    // Parents with more children than this get an index instead of a scan:
+    // the list of all routes has hundreds of thousands.
+    static constexpr std::size_t scan_limit = 16;
+    using index = std::unordered_map<std::string, out_node *>;
+    std::unordered_map<const out_node *, index> indexes_;
+
+    static bool identity(const out_node &c, std::string &id) {
+        const schema_node *s = c.schema;
+        if (s->kind == kind::leaf_list || (s->kind == kind::list && s->keys.empty())) return false;
+        id.assign(reinterpret_cast<const char *>(&s), sizeof s);
+        for (const schema_node *k : s->keys) {
+            const std::string_view *v = nullptr;
+            for (const out_node *kc : c.children)
+                if (kc->schema == k && kc->value) v = &*kc->value;
+            if (v == nullptr) return false;
+            id.append(*v);
+            id += '\0';
+        }
+        return true;
+    }
+
+    out_node *find(out_node &parent, const out_node &c, const std::string &id) {
+        auto it = indexes_.find(&parent);
+        if (it == indexes_.end() && parent.children.size() > scan_limit) {
+            it = indexes_.emplace(&parent, index{}).first;
+            std::string other;
+            for (out_node *e : parent.children)
+                if (identity(*e, other)) it->second.emplace(other, e);
+        }
+        if (it != indexes_.end()) {
+            auto e = it->second.find(id);
+            return e == it->second.end() ? nullptr : e->second;
+        }
+        std::string other;
+        for (out_node *e : parent.children)
+            if (e->schema == c.schema && identity(*e, other) && other == id) return e;
+        return nullptr;
+    }
+
+    void place(out_node &parent, out_node *c) {
+        std::string id;
+        bool named = identity(*c, id);
+        if (out_node *e = named ? find(parent, *c, id) : nullptr) {
+            merge_into(*e, *c);
+            return;
+        }
+        c->parent = &parent;
+        parent.children.push_back(c);
+        if (named)
+            if (auto it = indexes_.find(&parent); it != indexes_.end()) it->second.emplace(id, c);
+        children_of(*c);
+    }
+};
+
+// Stable, so that entries of one list keep the order they were added in.
+void sort_children(out_node &n) {
+    if (n.schema->is_leaf()) return;
+    bool sorted = true;
+    uint16_t last = 0;
+    for (out_node *c : n.children) {
+        sorted = sorted && c->schema->order >= last;
+        last = c->schema->order;
+        sort_children(*c);
+    }
+    if (sorted) return;
+    std::vector<out_node *> all;
+    all.reserve(n.children.size());
+    for (out_node *c : n.children) all.push_back(c);
+    std::stable_sort(all.begin(), all.end(), [](const out_node *a, const out_node *b) {
+        return a->schema->order < b->schema->order;
+    });
+    n.children.clear();
+    for (out_node *c : all) n.children.push_back(c);
+}
+
+}  // namespace
+
+bool output_tree::bind(const schema_node &root, std::string &err) {
+    if (bound_to_ == &root) return true;
+    for (out_node *top : root_.children) {
+        if (top->name != root.name || (!top->ns.empty() && top->ns != root.ns)) {
+            err = "the plug-in wrote /" + std::string(top->name) + ", outside /" + root.name;
+            return false;
+        }
+        top->schema = &root;
+        if (!bind_children(*top, err)) return false;
+    }
+    bound_to_ = &root;
+    return true;
+}
+
+out_node *output_tree::document_of(const schema_node &root, std::string &err) {
+    if (document_ != nullptr && bound_to_ == &root) return document_;
+    if (!bind(root, err)) return nullptr;
+    normaliser merge;
+    out_children tops = root_.children;
+    root_.children.clear();
+    for (out_node *top = tops.front(); top != nullptr;) {
+        out_node *next = top->next_sibling;
+        if (document_ == nullptr) {
+            document_ = top;
+            root_.children.push_back(top);
+            merge.children_of(*top);
+        } else {
+            merge.merge_into(*document_, *top);
+        }
+        top = next;
+    }
+    if (document_ == nullptr) {
+        document_ = append_child(&root_, intern(root.name), intern(root.ns));
+        document_->schema = &root;
+    }
+    sort_children(*document_);
+    return document_;
 }
 
 void xml_escape(std::string &out, std::string_view text, bool attribute) {

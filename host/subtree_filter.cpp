@@ -5,48 +5,86 @@
 #include "subtree_filter.h"
 
 #include <cstring>
+#include <memory>
+#include <string_view>
 #include <vector>
 
 namespace yfw_host {
 
 namespace {
 
+std::string_view value_of(const data_node &n) {
+    return n.value;
+}
+std::string_view value_of(const out_node &n) {
+    return n.value ? *n.value : std::string_view();
+}
+data_node &node_of(const std::unique_ptr<data_node> &p) {
+    return *p;
+}
+out_node &node_of(out_node *p) {
+    return *p;
+}
+
+void remove_children(data_node &d, const std::vector<data_node *> &drop) {
+    for (data_node *c : drop) d.remove(c);
+}
+
+// Both lists are in child order.
+void remove_children(out_node &d, const std::vector<out_node *> &drop) {
+    out_children old = d.children;
+    d.children.clear();
+    auto gone = drop.begin();
+    for (out_node *c = old.front(); c != nullptr;) {
+        out_node *next = c->next_sibling;
+        if (gone != drop.end() && *gone == c)
+            ++gone;
+        else
+            d.children.push_back(c);
+        c = next;
+    }
+}
+
 bool has_value(const yfw_map_node &f) {
     return f.value != nullptr && f.child_count == 0;
 }
 
-const data_node *leaf_named(const data_node &d, const char *name) {
+template <class Node>
+const Node *leaf_named(const Node &d, const char *name) {
     for (const auto &c : d.children)
-        if (c->schema->is_leaf() && c->schema->name == name) return c.get();
+        if (node_of(c).schema->is_leaf() && node_of(c).schema->name == name) return &node_of(c);
     return nullptr;
 }
 
 // Content matches of a containment node: every one must find its value.
-bool content_matches(const data_node &d, const yfw_map_node &f) {
+template <class Node>
+bool content_matches(const Node &d, const yfw_map_node &f) {
     for (uint32_t i = 0; i < f.child_count; ++i) {
         const yfw_map_node &c = f.children[i];
         if (!has_value(c)) continue;
-        const data_node *leaf = leaf_named(d, c.tag);
-        if (leaf == nullptr || leaf->value != c.value) return false;
+        const Node *leaf = leaf_named(d, c.tag);
+        if (leaf == nullptr || value_of(*leaf) != c.value) return false;
     }
     return true;
 }
 
-bool keep(data_node &d, const yfw_map_node &f);
+template <class Node>
+bool keep(Node &d, const yfw_map_node &f);
 
 // Filters d's children by the children of containment node f. True when
 // something besides key leaves is left.
-bool filter_children(data_node &d, const yfw_map_node &f) {
+template <class Node>
+bool filter_children(Node &d, const yfw_map_node &f) {
     bool only_matches = true;
     for (uint32_t i = 0; i < f.child_count && only_matches; ++i)
         only_matches = has_value(f.children[i]);
     // Content matches alone select the whole of what they matched.
     if (only_matches) return true;
 
-    std::vector<data_node *> drop;
+    std::vector<Node *> drop;
     bool kept_any = false;
-    for (auto &child : d.children) {
-        data_node &c = *child;
+    for (const auto &child : d.children) {
+        Node &c = node_of(child);
         bool stays = false;
         for (uint32_t i = 0; i < f.child_count && !stays; ++i) {
             const yfw_map_node &fc = f.children[i];
@@ -61,20 +99,38 @@ bool filter_children(data_node &d, const yfw_map_node &f) {
         else if (!c.schema->is_key)
             drop.push_back(&c);
     }
-    for (data_node *c : drop) d.remove(c);
+    remove_children(d, drop);
     return kept_any;
 }
 
-bool keep(data_node &d, const yfw_map_node &f) {
-    if (f.child_count == 0) return f.value == nullptr || d.value == f.value;
+template <class Node>
+bool keep(Node &d, const yfw_map_node &f) {
+    if (f.child_count == 0) return f.value == nullptr || value_of(d) == f.value;
     return content_matches(d, f) && filter_children(d, f);
+}
+
+// Nothing of the root is selected: it stays, empty.
+void clear(data_node &root) {
+    root.clear_content();
+}
+void clear(out_node &root) {
+    root.children.clear();
+}
+
+template <class Node>
+void filter_document(Node &root, const yfw_map_node &filter) {
+    if (filter.child_count == 0) return;  // the whole document was asked for
+    if (!content_matches(root, filter) || !filter_children(root, filter)) clear(root);
 }
 
 }  // namespace
 
 void apply_subtree_filter(data_node &root, const yfw_map_node &filter) {
-    if (filter.child_count == 0) return;  // the whole document was asked for
-    if (!content_matches(root, filter) || !filter_children(root, filter)) root.clear_content();
+    filter_document(root, filter);
+}
+
+void apply_subtree_filter(out_node &root, const yfw_map_node &filter) {
+    filter_document(root, filter);
 }
 
 }  // namespace yfw_host

@@ -13,5 +13,6 @@ namespace yfw_host {
 // containment node filtered recursively. Key leaves of a kept list entry are
 // always kept. The root itself is never removed.
 void apply_subtree_filter(data_node &root, const yfw_map_node &filter);
+void apply_subtree_filter(out_node &root, const yfw_map_node &filter);
 
 }  // namespace yfw_host

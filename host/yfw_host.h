@@ -120,6 +120,7 @@ public:
         out_node *operator*() const { return n_; }
         iterator &operator++();
         bool operator==(const iterator &o) const { return n_ == o.n_; }
+        bool operator!=(const iterator &o) const { return n_ != o.n_; }
 
     private:
         out_node *n_;
@@ -128,6 +129,8 @@ public:
     iterator end() const { return iterator(nullptr); }
     bool empty() const { return first_ == nullptr; }
     std::size_t size() const { return count_; }
+    out_node *front() const { return first_; }
+    void clear() { *this = out_children(); }
     // The i-th child, found by walking: for the odd look-up, not for loops.
     out_node *operator[](std::size_t i) const;
     void push_back(out_node *child);
@@ -143,7 +146,8 @@ private:
 // valid as long as the tree; nodes never move once made.
 struct out_node {
     std::string_view name;
-    std::string_view ns;  // empty when the add gave none
+    std::string_view ns;                  // empty when the add gave none
+    const schema_node *schema = nullptr;  // set when the tree is bound
     std::optional<std::string_view> value;
     std::optional<uint32_t> op;
     bool list_entry = false;
@@ -206,6 +210,21 @@ public:
 
     std::string to_xml(bool with_operations) const;
 
+    // Ties every node to its schema node under root (named and in the
+    // namespace its add gave) without changing the tree, so the record of
+    // adds still describes it: an edit is applied from that record after
+    // this and before document_of. False, with the path in err, when the
+    // plug-in wrote outside the schema.
+    bool bind(const schema_node &root, std::string &err);
+    // Turns the tree into the document it stands for, in place, and returns
+    // its root (made when nothing reached it): entries of one list with
+    // equal keys and repeated containers and leaves become one node (later
+    // values win, operations combine), leaf-list values and entries without
+    // all their keys stand alone, and children go into schema order. After
+    // this the tree takes no more adds and its record no longer matches it.
+    // Null, with err set, when binding fails.
+    out_node *document_of(const schema_node &root, std::string &err);
+
 private:
     out_node *entry_named_by_key(out_node *entry, std::string_view key, std::string_view ns);
     out_node *append_child(out_node *parent, std::string_view name, std::string_view ns);
@@ -230,6 +249,8 @@ private:
     std::vector<output_add> adds_;
     bool record_ = true;
     const schema_node *key_schema_ = nullptr;
+    const schema_node *bound_to_ = nullptr;
+    out_node *document_ = nullptr;
 };
 
 // Formats one add as `ocmap --adds` prints it.

@@ -121,11 +121,11 @@ void next_hop(yfw_host::output_tree &out, const char *index, const char *value) 
     add(out, S + "/next-hops/next-hop/index", index);
 }
 
-std::string print(const yfw_host::output_tree &out, yfw_host::doc_format f, bool ops = false) {
+std::string print(yfw_host::output_tree &out, yfw_host::doc_format f, bool ops = false) {
     std::string err;
-    auto doc = yfw_host::document_of(out, yfw_host::yang_schema::get().oc_root(), err);
-    if (!doc) return "error: " + err;
-    return yfw_host::write_document(*doc->root, f, ops);
+    const yfw_host::out_node *doc = out.document_of(yfw_host::yang_schema::get().oc_root(), err);
+    if (doc == nullptr) return "error: " + err;
+    return yfw_host::write_document(*doc, f, ops);
 }
 
 TEST(output_documents, equal_keys_make_one_entry_and_the_last_value_wins) {
@@ -243,9 +243,10 @@ TEST(output_documents, native_edit_carries_operations_in_both_formats) {
     put(P + "/vrf-route/vrf-next-hop-table/vrf-next-hop-interface-name/tag", nullptr, 0, &deleted);
 
     std::string err;
-    auto doc = yfw_host::document_of(out, yfw_host::yang_schema::get().native_root(), err);
-    ASSERT_TRUE(doc) << err;
-    std::string xml = yfw_host::to_xml(*doc->root, true);
+    const yfw_host::out_node *doc =
+        out.document_of(yfw_host::yang_schema::get().native_root(), err);
+    ASSERT_NE(doc, nullptr) << err;
+    std::string xml = yfw_host::write_document(*doc, yfw_host::doc_format::xml, true);
     EXPECT_NE(xml.find("<vrf-prefix xmlns:nc=\"urn:ietf:params:xml:ns:netconf:base:1.0\" "
                        "nc:operation=\"replace\">"),
               std::string::npos)
@@ -255,7 +256,7 @@ TEST(output_documents, native_edit_carries_operations_in_both_formats) {
               std::string::npos)
         << xml;
     EXPECT_EQ(xml.find("<vrf-prefix>"), std::string::npos) << "one entry for equal keys";
-    std::string json = yfw_host::to_json(*doc->root, true);
+    std::string json = yfw_host::write_document(*doc, yfw_host::doc_format::json, true);
     std::erase_if(json, [](char c) { return c == ' ' || c == '\n'; });
     EXPECT_NE(json.find(R"("vrf-prefix":[{"@":{"ietf-netconf:operation":"replace"},)"
                         R"("prefix":"10.0.0.0","prefix-length":8,)"),
@@ -264,7 +265,8 @@ TEST(output_documents, native_edit_carries_operations_in_both_formats) {
     EXPECT_NE(json.find(R"("tag":"","@tag":{"ietf-netconf:operation":"delete"})"),
               std::string::npos)
         << json;
-    EXPECT_EQ(yfw_host::to_xml(*doc->root, false).find("operation"), std::string::npos);
+    EXPECT_EQ(yfw_host::write_document(*doc, yfw_host::doc_format::xml, false).find("operation"),
+              std::string::npos);
 }
 
 TEST(output_documents, paths_outside_the_schema_are_reported) {
@@ -280,7 +282,8 @@ TEST(output_documents, paths_outside_the_schema_are_reported) {
                   .rfind("error: the plug-in wrote /router-static", 0),
               0u);
     // Nothing written is an empty document, not nothing.
-    EXPECT_EQ(print(yfw_host::output_tree(), yfw_host::doc_format::json),
+    yfw_host::output_tree nothing;
+    EXPECT_EQ(print(nothing, yfw_host::doc_format::json),
               "{\n  \"openconfig-local-routing:local-routes\": {}\n}\n");
 }
 

@@ -83,7 +83,7 @@ void write_output(const std::string &text) {
     std::fflush(stdout);
 }
 
-void print_document(const yfw_host::data_node &root, const options &o, bool with_operations) {
+void print_document(const yfw_host::out_node &root, const options &o, bool with_operations) {
     writing();
     std::cout.flush();
     yfw_host::write_document(root, o.output(), with_operations, stdout);
@@ -195,11 +195,18 @@ void print_refusal(const walk_result &r) {
     std::cerr << "\n";
 }
 
-std::optional<yfw_host::data_tree> document_or_refuse(const yfw_host::output_tree &out,
-                                                      const yfw_host::schema_node &root) {
+bool bind_or_refuse(yfw_host::output_tree &out, const yfw_host::schema_node &root) {
     std::string err;
-    auto doc = yfw_host::document_of(out, root, err);
-    if (!doc) print_refusal({yfw_host::store_apply_refused, err, {}});
+    if (out.bind(root, err)) return true;
+    print_refusal({yfw_host::store_apply_refused, err, {}});
+    return false;
+}
+
+yfw_host::out_node *document_or_refuse(yfw_host::output_tree &out,
+                                       const yfw_host::schema_node &root) {
+    std::string err;
+    yfw_host::out_node *doc = out.document_of(root, err);
+    if (doc == nullptr) print_refusal({yfw_host::store_apply_refused, err, {}});
     return doc;
 }
 

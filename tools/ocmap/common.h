@@ -35,7 +35,7 @@ std::optional<std::string> read_input(const std::string &file);
 // written through std::cout.
 void write_output(const std::string &text);
 // Writes a document to standard output as it is produced.
-void print_document(const yfw_host::data_node &root, const options &o, bool with_operations);
+void print_document(const yfw_host::out_node &root, const options &o, bool with_operations);
 
 // Parses a request (XML or JSON) rooted at root_name in root_ns; prints the
 // reason and returns nullopt when unusable.
@@ -62,10 +62,13 @@ struct walk_result {
 walk_result run_walk(const options &o, uint32_t kind, yfw_map_walker_fn walker,
                      yfw_host::request_tree &tree, yfw_host::output_tree &out);
 
-// The document an output tree holds, bound to the schema of root. When the
-// plug-in wrote outside it, prints the error line and returns nullopt.
-std::optional<yfw_host::data_tree> document_or_refuse(const yfw_host::output_tree &out,
-                                                      const yfw_host::schema_node &root);
+// Binds an output tree to the schema of root (output_tree::bind). When the
+// plug-in wrote outside it, prints the error line and returns false.
+bool bind_or_refuse(yfw_host::output_tree &out, const yfw_host::schema_node &root);
+// The document an output tree holds (output_tree::document_of), or null
+// with the error line printed.
+yfw_host::out_node *document_or_refuse(yfw_host::output_tree &out,
+                                       const yfw_host::schema_node &root);
 
 // "ocmap: error 0xXXXXXXXX: TEXT (tag: TAG)" on standard error.
 void print_refusal(const walk_result &r);

@@ -45,8 +45,11 @@ int cmd_edit(const options &o) {
         print_refusal(r);
         return exit_refused;
     }
-    auto doc = document_or_refuse(out, yfw_host::yang_schema::get().native_root());
-    if (!doc) return exit_refused;
+    // The store's apply follows the record of adds, so it comes after the
+    // binding (which refuses what is outside the schema) and before the
+    // document is merged.
+    const auto &native_root = yfw_host::yang_schema::get().native_root();
+    if (!bind_or_refuse(out, native_root)) return exit_refused;
     yfw_host::apply_error err;
     if (o.apply) progress::step("applying the edit to " + o.store);
     if (o.apply && !yfw_host::commit_edit(o.store, *config, out, err)) {
@@ -57,7 +60,11 @@ int cmd_edit(const options &o) {
         print_refusal({yfw_host::store_apply_refused, err.message, err.tag});
         return exit_refused;
     }
-    if (!o.adds) print_document(*doc->root, o, true);
+    if (o.adds) return exit_ok;
+    config.reset();
+    const yfw_host::out_node *doc = document_or_refuse(out, native_root);
+    if (doc == nullptr) return exit_refused;
+    print_document(*doc, o, true);
     return exit_ok;
 }
 

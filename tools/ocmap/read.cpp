@@ -37,8 +37,10 @@ int cmd_read(const options &o, uint32_t kind) {
         print_refusal(r);
         return exit_refused;
     }
-    auto query = document_or_refuse(paths, schema.native_root());
-    if (!query) return exit_refused;
+    if (!bind_or_refuse(paths, schema.native_root())) return exit_refused;
+    std::string err;
+    auto query = yfw_host::document_of(paths, schema.native_root(), err);
+    if (!query) return exit_refused;  // bound already, so it cannot fail here
 
     yfw_host::selection selected(*config->root, *query->root);
     yfw_host::request_tree data = selected.request();
@@ -55,11 +57,10 @@ int cmd_read(const options &o, uint32_t kind) {
         return exit_refused;
     }
     if (o.adds) return exit_ok;
-    auto doc = document_or_refuse(out, schema.oc_root());
-    if (!doc) return exit_refused;
-    out = yfw_host::output_tree();
-    yfw_host::apply_subtree_filter(*doc->root, *filter->root());
-    print_document(*doc->root, o, false);
+    yfw_host::out_node *doc = document_or_refuse(out, schema.oc_root());
+    if (doc == nullptr) return exit_refused;
+    yfw_host::apply_subtree_filter(*doc, *filter->root());
+    print_document(*doc, o, false);
     return exit_ok;
 }
 

@@ -26,10 +26,9 @@ int cmd_to_oc(const options &o) {
         return exit_refused;
     }
     if (o.adds) return exit_ok;
-    auto doc = document_or_refuse(out, yfw_host::yang_schema::get().oc_root());
-    if (!doc) return exit_refused;
-    out = yfw_host::output_tree();
-    print_document(*doc->root, o, false);
+    const yfw_host::out_node *doc = document_or_refuse(out, yfw_host::yang_schema::get().oc_root());
+    if (doc == nullptr) return exit_refused;
+    print_document(*doc, o, false);
     return exit_ok;
 }
 

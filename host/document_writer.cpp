@@ -1,0 +1,306 @@
+// Writing documents, XML or RFC 7951 JSON, from either kind of tree: the
+// data trees of the store and the output trees the plug-in builds (bound
+// and merged by output_tree::document_of), so an answer of a million routes
+// is written from the nodes the walk made instead of from a copy.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "data_tree.h"
+
+namespace yfw_host {
+
+namespace {
+
+using kind = schema_node::node_kind;
+
+std::string_view value_of(const data_node &n) {
+    return n.value;
+}
+std::string_view value_of(const out_node &n) {
+    return n.value ? *n.value : std::string_view();
+}
+uint32_t op_of(const data_node &n) {
+    return n.op == no_operation ? uint32_t{YFW_OP_NONE} : n.op;
+}
+uint32_t op_of(const out_node &n) {
+    return n.op ? *n.op : uint32_t{YFW_OP_NONE};
+}
+const data_node &node_of(const std::unique_ptr<data_node> &p) {
+    return *p;
+}
+const out_node &node_of(const out_node *p) {
+    return *p;
+}
+
+constexpr const char *oc_prefix_colon = "oc-loc-rt:";
+
+template <class Node>
+bool is_identity_text(const Node &n) {
+    value_class c = n.schema->value;
+    return (c == value_class::identity || c == value_class::string_or_identity) &&
+           value_of(n).rfind(oc_prefix_colon, 0) == 0;
+}
+
+// Documents of a million routes run to hundreds of megabytes: written to a
+// file, the text goes out in pieces instead of being held whole.
+void spill(std::string &out, std::FILE *file) {
+    constexpr std::size_t piece = 1 << 20;
+    if (file == nullptr || out.size() < piece) return;
+    std::fwrite(out.data(), 1, out.size(), file);
+    out.clear();
+}
+
+template <class Node>
+void xml_node(std::string &out, const Node &n, const char *parent_ns, int depth, bool ops,
+              std::FILE *file) {
+    out.append(static_cast<size_t>(depth) * 2, ' ');
+    out += '<';
+    out += n.schema->name;
+    if (parent_ns != n.schema->ns &&
+        (parent_ns == nullptr || std::strcmp(parent_ns, n.schema->ns) != 0)) {
+        out += " xmlns=\"";
+        xml_escape(out, n.schema->ns, true);
+        out += '"';
+    }
+    if (ops && op_of(n) != YFW_OP_NONE) {
+        out += " xmlns:nc=\"";
+        out += netconf_namespace;
+        out += "\" nc:operation=\"";
+        out += operation_name(op_of(n));
+        out += '"';
+    }
+    if (n.schema->is_leaf()) {
+        if (is_identity_text(n)) {
+            out += " xmlns:oc-loc-rt=\"";
+            out += oc_namespace;
+            out += '"';
+        }
+        if (value_of(n).empty()) {
+            out += "/>\n";
+            return;
+        }
+        out += '>';
+        xml_escape(out, value_of(n), false);
+        out += "</";
+        out += n.schema->name;
+        out += ">\n";
+        return;
+    }
+    if (n.children.empty()) {
+        out += "/>\n";
+        return;
+    }
+    out += ">\n";
+    for (const auto &c : n.children) {
+        xml_node(out, node_of(c), n.schema->ns, depth + 1, ops, file);
+        spill(out, file);
+    }
+    out.append(static_cast<size_t>(depth) * 2, ' ');
+    out += "</";
+    out += n.schema->name;
+    out += ">\n";
+}
+
+void json_string(std::string &out, std::string_view s) {
+    out += '"';
+    for (unsigned char c : s) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    out += '"';
+}
+
+bool is_integer_text(std::string_view v) {
+    if (!v.empty() && v[0] == '-') v.remove_prefix(1);
+    if (v.empty() || v.size() > 10 || (v.size() > 1 && v[0] == '0')) return false;
+    return std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+template <class Node>
+void json_value(std::string &out, const Node &n) {
+    std::string_view v = value_of(n);
+    switch (n.schema->value) {
+        case value_class::number:
+        case value_class::number_or_string:
+            if (is_integer_text(v)) {
+                out += v;
+                return;
+            }
+            break;
+        case value_class::boolean:
+            if (v == "true" || v == "false") {
+                out += v;
+                return;
+            }
+            break;
+        case value_class::empty: out += "[null]"; return;
+        case value_class::identity:
+        case value_class::string_or_identity:
+            if (is_identity_text(n)) {
+                json_string(out, std::string(oc_module_name) + ":" +
+                                     std::string(v.substr(std::strlen(oc_prefix_colon))));
+                return;
+            }
+            break;
+        case value_class::string: break;
+    }
+    json_string(out, v);
+}
+
+void indent(std::string &out, int depth) {
+    out += '\n';
+    out.append(static_cast<size_t>(depth) * 2, ' ');
+}
+
+void json_operation(std::string &out, uint32_t op) {
+    out += "{\"ietf-netconf:operation\": ";
+    json_string(out, operation_name(op));
+    out += '}';
+}
+
+template <class Node>
+bool has_op(const Node &n, bool ops) {
+    return ops && op_of(n) != YFW_OP_NONE;
+}
+
+std::string member_name(const schema_node &s, const char *parent_module) {
+    if (parent_module && std::strcmp(parent_module, s.module) == 0) return s.name;
+    return std::string(s.module) + ":" + s.name;
+}
+
+template <class Node>
+void json_object(std::string &out, const Node &n, int depth, bool ops, std::FILE *file);
+
+// The members of n's children; entries of one list become one array.
+template <class Node>
+void json_members(std::string &out, const Node &n, int depth, bool ops, bool first,
+                  std::FILE *file) {
+    auto it = n.children.begin();
+    const auto end = n.children.end();
+    while (it != end) {
+        const Node &c = node_of(*it);
+        if (!first) out += ',';
+        first = false;
+        indent(out, depth);
+        json_string(out, member_name(*c.schema, n.schema->module));
+        out += ": ";
+        if (c.schema->kind == kind::list || c.schema->kind == kind::leaf_list) {
+            out += '[';
+            for (bool first_item = true; it != end && node_of(*it).schema == c.schema; ++it) {
+                if (!first_item) out += ',';
+                first_item = false;
+                indent(out, depth + 1);
+                if (c.schema->kind == kind::list)
+                    json_object(out, node_of(*it), depth + 1, ops, file);
+                else
+                    json_value(out, node_of(*it));
+            }
+            indent(out, depth);
+            out += ']';
+            continue;
+        }
+        if (c.schema->is_leaf()) {
+            json_value(out, c);
+            if (has_op(c, ops)) {
+                out += ',';
+                indent(out, depth);
+                json_string(out, "@" + c.schema->name);
+                out += ": ";
+                json_operation(out, op_of(c));
+            }
+        } else {
+            json_object(out, c, depth, ops, file);
+        }
+        ++it;
+    }
+}
+
+template <class Node>
+void json_object(std::string &out, const Node &n, int depth, bool ops, std::FILE *file) {
+    out += '{';
+    bool first = true;
+    if (has_op(n, ops)) {
+        indent(out, depth + 1);
+        out += "\"@\": ";
+        json_operation(out, op_of(n));
+        first = false;
+    }
+    json_members(out, n, depth + 1, ops, first, file);
+    spill(out, file);
+    if (!n.children.empty() || !first) indent(out, depth);
+    out += '}';
+}
+
+template <class Node>
+void json_document(std::string &out, const Node &root, bool ops, std::FILE *file) {
+    out += '{';
+    indent(out, 1);
+    json_string(out, member_name(*root.schema, nullptr));
+    out += ": ";
+    json_object(out, root, 1, ops, file);
+    out += "\n}\n";
+}
+
+template <class Node>
+std::string document_text(const Node &root, doc_format f, bool ops) {
+    std::string out;
+    if (f == doc_format::json)
+        json_document(out, root, ops, nullptr);
+    else
+        xml_node(out, root, nullptr, 0, ops, nullptr);
+    return out;
+}
+
+template <class Node>
+bool write_to(const Node &root, doc_format f, bool ops, std::FILE *file) {
+    std::string out;
+    out.reserve(2 << 20);
+    if (f == doc_format::json)
+        json_document(out, root, ops, file);
+    else
+        xml_node(out, root, nullptr, 0, ops, file);
+    std::fwrite(out.data(), 1, out.size(), file);
+    return std::fflush(file) == 0 && !std::ferror(file);
+}
+
+}  // namespace
+
+std::string to_xml(const data_node &root, bool with_operations) {
+    return document_text(root, doc_format::xml, with_operations);
+}
+
+std::string to_json(const data_node &root, bool with_operations) {
+    return document_text(root, doc_format::json, with_operations);
+}
+
+std::string write_document(const data_node &root, doc_format f, bool with_operations) {
+    return document_text(root, f, with_operations);
+}
+
+std::string write_document(const out_node &root, doc_format f, bool with_operations) {
+    return document_text(root, f, with_operations);
+}
+
+bool write_document(const data_node &root, doc_format f, bool with_operations, std::FILE *file) {
+    return write_to(root, f, with_operations, file);
+}
+
+bool write_document(const out_node &root, doc_format f, bool with_operations, std::FILE *file) {
+    return write_to(root, f, with_operations, file);
+}
+
+}  // namespace yfw_host
