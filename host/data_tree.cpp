@@ -390,9 +390,9 @@ namespace {
 void copy_children(const out_node &from, data_node &to) {
     for (const out_node *c : from.children) {
         data_node *n = to.add(c->schema);
-        if (c->op) n->op = static_cast<uint8_t>(*c->op);
+        if (c->op()) n->op = static_cast<uint8_t>(*c->op());
         if (c->schema->is_leaf()) {
-            if (c->value) n->value.assign(*c->value);
+            if (c->value()) n->value.assign(*c->value());
         } else {
             copy_children(*c, *n);
         }
@@ -406,7 +406,7 @@ std::optional<data_tree> document_of(output_tree &out, const schema_node &root_s
     const out_node *doc = out.document_of(root_schema, err);
     if (doc == nullptr) return std::nullopt;
     data_tree t = data_tree::empty(root_schema);
-    if (doc->op) t.root->op = static_cast<uint8_t>(*doc->op);
+    if (doc->op()) t.root->op = static_cast<uint8_t>(*doc->op());
     copy_children(*doc, *t.root);
     return t;
 }

@@ -18,13 +18,13 @@ std::string_view value_of(const data_node &n) {
     return n.value;
 }
 std::string_view value_of(const out_node &n) {
-    return n.value ? *n.value : std::string_view();
+    return n.value().value_or(std::string_view());
 }
 uint32_t op_of(const data_node &n) {
     return n.op == no_operation ? uint32_t{YFW_OP_NONE} : n.op;
 }
 uint32_t op_of(const out_node &n) {
-    return n.op ? *n.op : uint32_t{YFW_OP_NONE};
+    return n.op().value_or(uint32_t{YFW_OP_NONE});
 }
 const data_node &node_of(const std::unique_ptr<data_node> &p) {
     return *p;

@@ -10,14 +10,27 @@
 
 namespace yfw_host {
 
+// Adds mostly continue in the child added last (the entry of a list being
+// filled in), so that is tried first; otherwise the children are scanned,
+// which stays short because only list entries come in numbers, and the
+// lists of the two modules have no siblings of other names.
 out_node *out_node::newest_child(std::string_view n) const {
-    for (out_node *c = newest_head; c; c = c->next_newest)
-        if (c->name == n) return c;
-    return nullptr;
+    out_node *last = children.back();
+    if (last == nullptr || last->name() == n) return last;
+    out_node *found = nullptr;
+    for (out_node *c : children)
+        if (c->name() == n) found = c;
+    return found;
 }
 
+namespace {
+const out_name no_name{};
+}  // namespace
+
 output_tree::output_tree()
-    : arena_(std::make_unique<std::pmr::monotonic_buffer_resource>(64 * 1024)) {}
+    : arena_(std::make_unique<std::pmr::monotonic_buffer_resource>(64 * 1024)) {
+    root_.qname = &no_name;
+}
 
 output_tree::output_tree(output_tree &&other) noexcept {
     *this = std::move(other);
@@ -30,6 +43,8 @@ output_tree &output_tree::operator=(output_tree &&other) noexcept {
     root_ = std::move(other.root_);
     arena_ = std::move(other.arena_);
     interned_ = std::move(other.interned_);
+    qnames_ = std::move(other.qnames_);
+    qname_index_ = std::move(other.qname_index_);
     last_ns_ = other.last_ns_;
     other.last_ns_ = {};
     adds_ = std::move(other.adds_);
@@ -41,6 +56,7 @@ output_tree &output_tree::operator=(output_tree &&other) noexcept {
     other.document_ = nullptr;
     adopt_root(&other.root_);
     other.root_ = out_node{};
+    other.root_.qname = &no_name;
     other.arena_ = std::make_unique<std::pmr::monotonic_buffer_resource>(4 * 1024);
     return *this;
 }
@@ -57,6 +73,15 @@ std::string_view output_tree::intern(std::string_view text) {
     return *it;
 }
 
+const out_name *output_tree::qualified(std::string_view name, std::string_view ns) {
+    auto key = std::make_pair(name.data(), ns.data());
+    auto it = qname_index_.find(key);
+    if (it != qname_index_.end()) return it->second;
+    const out_name *q = &qnames_.emplace_back(out_name{name, ns});
+    qname_index_.emplace(key, q);
+    return q;
+}
+
 std::string_view output_tree::keep(std::string_view text) {
     if (text.empty()) return {"", 0};
     auto *at = static_cast<char *>(arena_->allocate(text.size(), 1));
@@ -64,25 +89,12 @@ std::string_view output_tree::keep(std::string_view text) {
     return {at, text.size()};
 }
 
-out_node *output_tree::append_child(out_node *parent, std::string_view name, std::string_view ns) {
+out_node *output_tree::append_child(out_node *parent, const out_name *qname) {
     // Never destroyed: everything a node owns is in the arena too.
     auto *child = new (arena_->allocate(sizeof(out_node), alignof(out_node))) out_node();
-    child->name = name;
-    child->ns = ns;
+    child->qname = qname;
     child->parent = parent;
     parent->children.push_back(child);
-    // The new child replaces the newest of its name in the parent's chain.
-    out_node **link = &parent->newest_head;
-    for (; *link; link = &(*link)->next_newest) {
-        if ((*link)->name == name) {
-            child->next_newest = (*link)->next_newest;
-            (*link)->next_newest = nullptr;
-            *link = child;
-            return child;
-        }
-    }
-    child->next_newest = parent->newest_head;
-    parent->newest_head = child;
     return child;
 }
 
@@ -120,32 +132,36 @@ ymap_result output_tree::add(const char *path, const char *ns, const char *value
         out_node *next = nullptr;
         bool created = false;
         if (last && flag1 == 1) {
+            // The entries of one list share their name.
             out_node *prev = at->newest_child(seg);
-            next = append_child(at, prev ? prev->name : intern(seg), ns_text);
+            const out_name *q = prev != nullptr && prev->ns().data() == ns_text.data()
+                                    ? prev->qname
+                                    : qualified(prev ? prev->name() : intern(seg), ns_text);
+            next = append_child(at, q);
             next->list_entry = true;
             created = true;
         } else {
             next = at->newest_child(seg);
             if (next == nullptr) {
-                next = append_child(at, intern(seg), ns_text);
+                next = append_child(at, qualified(intern(seg), ns_text));
                 created = true;
-            } else if (last && key_schema_ && value && at->list_entry && next->value &&
-                       *next->value != value) {
+            } else if (last && key_schema_ && value && at->list_entry && next->value() &&
+                       *next->value() != value) {
                 if (out_node *other = entry_named_by_key(at, seg, ns_text)) {
                     at = other;
-                    next = append_child(at, next->name, ns_text);
+                    next = append_child(at, qualified(next->name(), ns_text));
                     created = true;
                 }
             }
         }
         if (last) {
-            if (value) next->value = value_text;
+            if (value) next->set_value(*value_text);
             // A node reached again by another bound add keeps both meanings:
             // removed and then added again is a replace.
             if (req_node)
-                next->op = created || !next->op
-                               ? req_node->operation
-                               : combine_operations(*next->op, req_node->operation);
+                next->set_op(created || !next->op()
+                                 ? req_node->operation
+                                 : combine_operations(*next->op(), req_node->operation));
         }
         at = next;
     }
@@ -163,22 +179,22 @@ out_node *output_tree::entry_named_by_key(out_node *entry, std::string_view key,
     std::vector<const out_node *> chain;
     for (const out_node *n = entry; n->parent != nullptr; n = n->parent) chain.push_back(n);
     const schema_node *s = key_schema_;
-    if (chain.empty() || chain.back()->name != s->name) return nullptr;
+    if (chain.empty() || chain.back()->name() != s->name) return nullptr;
     for (auto it = chain.rbegin() + 1; it != chain.rend() && s != nullptr; ++it)
-        s = s->child((*it)->name);
+        s = s->child((*it)->name());
     if (s == nullptr || s->kind != schema_node::node_kind::list) return nullptr;
     size_t position = s->keys.size();
     for (size_t i = 0; i < s->keys.size(); ++i) {
         const out_node *k = entry->newest_child(s->keys[i]->name);
-        if (k == nullptr || !k->value) return nullptr;  // still being named
+        if (k == nullptr || !k->value()) return nullptr;  // still being named
         if (s->keys[i]->name == key) position = i;
     }
     if (position == s->keys.size()) return nullptr;
-    out_node *fresh = append_child(entry->parent, entry->name, ns);
+    out_node *fresh = append_child(entry->parent, qualified(entry->name(), ns));
     fresh->list_entry = true;
     for (size_t i = 0; i < position; ++i) {
         const out_node *k = entry->newest_child(s->keys[i]->name);
-        append_child(fresh, k->name, k->ns)->value = k->value;
+        append_child(fresh, k->qname)->set_value(*k->value());
     }
     return fresh;
 }
@@ -194,16 +210,16 @@ using kind = schema_node::node_kind;
 std::string written_path(const out_node &n) {
     std::string p;
     for (const out_node *at = &n; at && at->parent; at = at->parent)
-        p.insert(0, "/" + std::string(at->name));
+        p.insert(0, "/" + std::string(at->name()));
     return p;
 }
 
 bool bind_children(out_node &n, std::string &err) {
     for (out_node *c : n.children) {
-        const schema_node *s = n.schema->child(c->name);
-        if (s == nullptr || (!c->ns.empty() && c->ns != s->ns)) {
+        const schema_node *s = n.schema->child(c->name());
+        if (s == nullptr || (!c->ns().empty() && c->ns() != s->ns)) {
             err = "the plug-in wrote " + written_path(*c) +
-                  (s == nullptr ? std::string() : " in namespace " + std::string(c->ns)) +
+                  (s == nullptr ? std::string() : " in namespace " + std::string(c->ns())) +
                   ", which is not in the schema of " + n.schema->path();
             return false;
         }
@@ -222,9 +238,7 @@ class normaliser {
 public:
     void children_of(out_node &n) {
         if (n.schema->is_leaf()) return;
-        out_children old = n.children;
-        n.children.clear();
-        for (out_node *c = old.front(); c != nullptr;) {
+        for (out_node *c = n.children.take(); c != nullptr;) {
             out_node *next = c->next_sibling;
             place(n, c);
             c = next;
@@ -234,14 +248,12 @@ public:
     // Later values win; an earlier removal and a later addition make a
     // replace.
     void merge_into(out_node &e, out_node &c) {
-        if (c.op) e.op = e.op ? combine_operations(*e.op, *c.op) : *c.op;
+        if (c.op()) e.set_op(e.op() ? combine_operations(*e.op(), *c.op()) : *c.op());
         if (e.schema->is_leaf()) {
-            if (c.value) e.value = c.value;
+            if (c.value()) e.set_value(*c.value());
             return;
         }
-        out_children kids = c.children;
-        c.children.clear();
-        for (out_node *k = kids.front(); k != nullptr;) {
+        for (out_node *k = c.children.take(); k != nullptr;) {
             out_node *next = k->next_sibling;
             place(e, k);
             k = next;
@@ -260,10 +272,10 @@ private:
         if (s->kind == kind::leaf_list || (s->kind == kind::list && s->keys.empty())) return false;
         id.assign(reinterpret_cast<const char *>(&s), sizeof s);
         for (const schema_node *k : s->keys) {
-            const std::string_view *v = nullptr;
+            std::optional<std::string_view> v;
             for (const out_node *kc : c.children)
-                if (kc->schema == k && kc->value) v = &*kc->value;
-            if (v == nullptr) return false;
+                if (kc->schema == k && kc->value()) v = kc->value();
+            if (!v) return false;
             id.append(*v);
             id += '\0';
         }
@@ -316,11 +328,10 @@ void sort_children(out_node &n) {
     if (sorted) return;
     std::vector<out_node *> all;
     all.reserve(n.children.size());
-    for (out_node *c : n.children) all.push_back(c);
+    for (out_node *c = n.children.take(); c != nullptr; c = c->next_sibling) all.push_back(c);
     std::stable_sort(all.begin(), all.end(), [](const out_node *a, const out_node *b) {
         return a->schema->order < b->schema->order;
     });
-    n.children.clear();
     for (out_node *c : all) n.children.push_back(c);
 }
 
@@ -329,8 +340,8 @@ void sort_children(out_node &n) {
 bool output_tree::bind(const schema_node &root, std::string &err) {
     if (bound_to_ == &root) return true;
     for (out_node *top : root_.children) {
-        if (top->name != root.name || (!top->ns.empty() && top->ns != root.ns)) {
-            err = "the plug-in wrote /" + std::string(top->name) + ", outside /" + root.name;
+        if (top->name() != root.name || (!top->ns().empty() && top->ns() != root.ns)) {
+            err = "the plug-in wrote /" + std::string(top->name()) + ", outside /" + root.name;
             return false;
         }
         top->schema = &root;
@@ -344,9 +355,7 @@ out_node *output_tree::document_of(const schema_node &root, std::string &err) {
     if (document_ != nullptr && bound_to_ == &root) return document_;
     if (!bind(root, err)) return nullptr;
     normaliser merge;
-    out_children tops = root_.children;
-    root_.children.clear();
-    for (out_node *top = tops.front(); top != nullptr;) {
+    for (out_node *top = root_.children.take(); top != nullptr;) {
         out_node *next = top->next_sibling;
         if (document_ == nullptr) {
             document_ = top;
@@ -358,7 +367,7 @@ out_node *output_tree::document_of(const schema_node &root, std::string &err) {
         top = next;
     }
     if (document_ == nullptr) {
-        document_ = append_child(&root_, intern(root.name), intern(root.ns));
+        document_ = append_child(&root_, qualified(intern(root.name), intern(root.ns)));
         document_->schema = &root;
     }
     sort_children(*document_);
@@ -404,25 +413,25 @@ void render(std::string &out, const out_node &n, std::string_view parent_ns, int
             bool with_operations) {
     out.append(static_cast<size_t>(depth) * 2, ' ');
     out += '<';
-    out += n.name;
-    if (n.ns != parent_ns) {
+    out += n.name();
+    if (n.ns() != parent_ns) {
         out += " xmlns=\"";
-        xml_escape(out, n.ns, true);
+        xml_escape(out, n.ns(), true);
         out += '"';
     }
-    if (with_operations && n.op && *n.op != YFW_OP_NONE) {
+    if (with_operations && n.op() && *n.op() != YFW_OP_NONE) {
         out += " xmlns:nc=\"";
         out += netconf_namespace;
         out += "\" nc:operation=\"";
-        out += operation_name(*n.op);
+        out += operation_name(*n.op());
         out += '"';
     }
     if (n.children.empty()) {
-        if (n.value && !n.value->empty()) {
+        if (n.value() && !n.value()->empty()) {
             out += '>';
-            xml_escape(out, *n.value, false);
+            xml_escape(out, *n.value(), false);
             out += "</";
-            out += n.name;
+            out += n.name();
             out += ">\n";
         } else {
             out += "/>\n";
@@ -430,10 +439,10 @@ void render(std::string &out, const out_node &n, std::string_view parent_ns, int
         return;
     }
     out += ">\n";
-    for (const out_node *c : n.children) render(out, *c, n.ns, depth + 1, with_operations);
+    for (const out_node *c : n.children) render(out, *c, n.ns(), depth + 1, with_operations);
     out.append(static_cast<size_t>(depth) * 2, ' ');
     out += "</";
-    out += n.name;
+    out += n.name();
     out += ">\n";
 }
 

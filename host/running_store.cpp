@@ -145,10 +145,10 @@ struct applier {
         return false;
     }
 
-    static const std::string_view *key_of(const out_node &entry, const schema_node *key) {
-        const std::string_view *v = nullptr;
+    static std::optional<std::string_view> key_of(const out_node &entry, const schema_node *key) {
+        std::optional<std::string_view> v;
         for (const out_node *c : entry.children)
-            if (c->name == key->name && c->value) v = &*c->value;
+            if (c->name() == key->name && c->value()) v = c->value();
         return v;
     }
 
@@ -158,10 +158,10 @@ struct applier {
         std::string p;
         for (size_t i = 0; i <= upto && i < chain.size(); ++i) {
             p += '/';
-            p += chain[i]->name;
+            p += chain[i]->name();
             if (i < schemas.size() && schemas[i] && schemas[i]->kind == kind::list)
                 for (const schema_node *k : schemas[i]->keys)
-                    if (const std::string_view *v = key_of(*chain[i], k)) {
+                    if (std::optional<std::string_view> v = key_of(*chain[i], k)) {
                         p += "[" + k->name + "='";
                         p += *v;
                         p += "']";
@@ -211,8 +211,8 @@ struct applier {
         const schema_node *s = config.schema;
         for (size_t i = 0; i < chain.size(); ++i) {
             const schema_node *cs =
-                i == 0 ? (chain[0]->name == s->name ? s : nullptr) : s->child(chain[i]->name);
-            if (cs == nullptr || (!chain[i]->ns.empty() && chain[i]->ns != cs->ns))
+                i == 0 ? (chain[0]->name() == s->name ? s : nullptr) : s->child(chain[i]->name());
+            if (cs == nullptr || (!chain[i]->ns().empty() && chain[i]->ns() != cs->ns))
                 return fail("unknown-element", edit_path(chain, schemas, i),
                             "the edit names " + edit_path(chain, schemas, i) +
                                 ", which is not in the native schema");
@@ -238,8 +238,8 @@ struct applier {
             data_node *found = nullptr;
             if (cs->kind == kind::list) {
                 for (const schema_node *k : cs->keys) {
-                    const std::string_view *v = key_of(*chain[i], k);
-                    if (v == nullptr)
+                    std::optional<std::string_view> v = key_of(*chain[i], k);
+                    if (!v)
                         return fail("missing-element", edit_path(chain, schemas, i),
                                     "the edit's entry " + edit_path(chain, schemas, i) +
                                         " has no key '" + k->name + "'");
@@ -331,7 +331,7 @@ std::unordered_set<const data_node *> routes_reached(const data_node &config,
     std::unordered_set<const out_node *> reached;
     for (const output_add &a : edit.adds())
         for (const out_node *n = a.node; n != nullptr && n->parent != nullptr; n = n->parent)
-            if (n->name == "vrf-prefix" && n->parent->name == "vrf-prefixes") {
+            if (n->name() == "vrf-prefix" && n->parent->name() == "vrf-prefixes") {
                 reached.insert(n);
                 break;
             }
@@ -341,15 +341,16 @@ std::unordered_set<const data_node *> routes_reached(const data_node &config,
     for (const out_node *r : reached) {
         chain.clear();
         for (const out_node *n = r; n->parent != nullptr; n = n->parent) chain.push_back(n);
-        const data_node *at = chain.back()->name == config.schema->name ? &config : nullptr;
+        const data_node *at = chain.back()->name() == config.schema->name ? &config : nullptr;
         for (auto it = chain.rbegin() + 1; at != nullptr && it != chain.rend(); ++it) {
-            const schema_node *cs = at->schema->child((*it)->name);
+            const schema_node *cs = at->schema->child((*it)->name());
             if (cs == nullptr) {
                 at = nullptr;
             } else if (cs->kind == kind::list) {
                 keys.clear();
                 for (const schema_node *k : cs->keys)
-                    if (const std::string_view *v = applier::key_of(**it, k)) keys.push_back(*v);
+                    if (std::optional<std::string_view> v = applier::key_of(**it, k))
+                        keys.push_back(*v);
                 at = keys.size() == cs->keys.size() ? at->entry(cs, keys) : nullptr;
             } else {
                 at = at->child(cs);

@@ -17,7 +17,7 @@ std::string_view value_of(const data_node &n) {
     return n.value;
 }
 std::string_view value_of(const out_node &n) {
-    return n.value ? *n.value : std::string_view();
+    return n.value().value_or(std::string_view());
 }
 data_node &node_of(const std::unique_ptr<data_node> &p) {
     return *p;
@@ -32,10 +32,8 @@ void remove_children(data_node &d, const std::vector<data_node *> &drop) {
 
 // Both lists are in child order.
 void remove_children(out_node &d, const std::vector<out_node *> &drop) {
-    out_children old = d.children;
-    d.children.clear();
     auto gone = drop.begin();
-    for (out_node *c = old.front(); c != nullptr;) {
+    for (out_node *c = d.children.take(); c != nullptr;) {
         out_node *next = c->next_sibling;
         if (gone != drop.end() && *gone == c)
             ++gone;
@@ -114,7 +112,7 @@ void clear(data_node &root) {
     root.clear_content();
 }
 void clear(out_node &root) {
-    root.children.clear();
+    root.children.take();
 }
 
 template <class Node>

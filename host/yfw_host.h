@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <memory_resource>
 #include <optional>
@@ -109,14 +110,14 @@ struct output_add {
 };
 
 // The children of an output node in the order they were added, chained
-// through the nodes themselves: a document of millions of nodes then needs
-// no child arrays, which would each be grown (and left behind in the
-// tree's arena) several times over.
+// through the nodes themselves in a ring (the last child links back to the
+// first): a document of millions of nodes then needs no child arrays, and
+// one pointer finds both ends.
 class out_children {
 public:
     class iterator {
     public:
-        explicit iterator(out_node *n) : n_(n) {}
+        iterator(out_node *n, out_node *last) : n_(n), last_(last) {}
         out_node *operator*() const { return n_; }
         iterator &operator++();
         bool operator==(const iterator &o) const { return n_ == o.n_; }
@@ -124,63 +125,108 @@ public:
 
     private:
         out_node *n_;
+        out_node *last_;
     };
-    iterator begin() const { return iterator(first_); }
-    iterator end() const { return iterator(nullptr); }
-    bool empty() const { return first_ == nullptr; }
+    iterator begin() const { return iterator(front(), last_); }
+    iterator end() const { return iterator(nullptr, nullptr); }
+    bool empty() const { return last_ == nullptr; }
     std::size_t size() const { return count_; }
-    out_node *front() const { return first_; }
-    void clear() { *this = out_children(); }
+    out_node *front() const;
+    out_node *back() const { return last_; }
     // The i-th child, found by walking: for the odd look-up, not for loops.
     out_node *operator[](std::size_t i) const;
     void push_back(out_node *child);
+    // Empties the list and returns its children as a chain ending in null,
+    // for code that moves them elsewhere one by one.
+    out_node *take();
 
 private:
-    out_node *first_ = nullptr;
     out_node *last_ = nullptr;
-    std::size_t count_ = 0;
+    uint32_t count_ = 0;
 };
 
-// A node of the document an output tree builds. Names and namespaces are
-// interned by the tree and values kept in its text arena, so the views stay
-// valid as long as the tree; nodes never move once made.
-struct out_node {
+// A node's name and namespace (empty when the add gave none), interned by
+// its tree: a document uses a few dozen pairs.
+struct out_name {
     std::string_view name;
-    std::string_view ns;                  // empty when the add gave none
+    std::string_view ns;
+};
+
+// A node of the document an output tree builds. Names and values live in
+// the tree (interned, or in its text arena) and nodes never move once made.
+// A large answer is tens of millions of these, so the node is kept to 64
+// bytes: it is most of what such a run holds.
+struct out_node {
     const schema_node *schema = nullptr;  // set when the tree is bound
-    std::optional<std::string_view> value;
-    std::optional<uint32_t> op;
-    bool list_entry = false;
     out_node *parent = nullptr;
     out_children children;
-    out_node *next_sibling = nullptr;  // the chain of the parent's children
-    // Adds descend into the newest instance of each name: the newest child
-    // per name are chained from newest_head through next_newest (a handful
-    // of names per node, so a short walk and no allocation).
-    out_node *newest_head = nullptr;
-    out_node *next_newest = nullptr;
+    out_node *next_sibling = nullptr;  // the ring of the parent's children
+    const out_name *qname = nullptr;
+
+    std::string_view name() const { return qname->name; }
+    std::string_view ns() const { return qname->ns; }
+    std::optional<std::string_view> value() const {
+        if (!has_value_) return std::nullopt;
+        return std::string_view(value_data_, value_size_);
+    }
+    void set_value(std::string_view v) {
+        value_data_ = v.data();
+        value_size_ = static_cast<uint32_t>(v.size());
+        has_value_ = true;
+    }
+    std::optional<uint32_t> op() const {
+        if (op_ == no_op) return std::nullopt;
+        return op_;
+    }
+    void set_op(uint32_t op) { op_ = static_cast<uint8_t>(op); }
+
+    // The newest child of that name (the last one added), or null.
     out_node *newest_child(std::string_view n) const;
+
+private:
+    static constexpr uint8_t no_op = 0xff;
+    const char *value_data_ = nullptr;
+    uint32_t value_size_ = 0;
+    uint8_t op_ = no_op;
+    bool has_value_ = false;
+
+public:
+    bool list_entry = false;  // made by an add that starts a list entry
 };
+static_assert(sizeof(void *) != 8 || sizeof(out_node) == 64, "out_node outgrew 64 bytes");
+
+inline out_node *out_children::front() const {
+    return last_ == nullptr ? nullptr : last_->next_sibling;
+}
 
 inline out_children::iterator &out_children::iterator::operator++() {
-    n_ = n_->next_sibling;
+    n_ = n_ == last_ ? nullptr : n_->next_sibling;
     return *this;
 }
 
 inline out_node *out_children::operator[](std::size_t i) const {
-    out_node *n = first_;
-    for (; i > 0 && n != nullptr; --i) n = n->next_sibling;
+    if (i >= count_) return nullptr;
+    out_node *n = front();
+    for (; i > 0; --i) n = n->next_sibling;
     return n;
 }
 
 inline void out_children::push_back(out_node *child) {
-    child->next_sibling = nullptr;
-    if (last_ == nullptr)
-        first_ = child;
-    else
+    if (last_ == nullptr) {
+        child->next_sibling = child;
+    } else {
+        child->next_sibling = last_->next_sibling;
         last_->next_sibling = child;
+    }
     last_ = child;
     ++count_;
+}
+
+inline out_node *out_children::take() {
+    out_node *first = front();
+    if (last_ != nullptr) last_->next_sibling = nullptr;
+    *this = out_children();
+    return first;
 }
 
 // The output tree: every add in call order and the document they build. An
@@ -227,8 +273,10 @@ public:
 
 private:
     out_node *entry_named_by_key(out_node *entry, std::string_view key, std::string_view ns);
-    out_node *append_child(out_node *parent, std::string_view name, std::string_view ns);
+    out_node *append_child(out_node *parent, const out_name *qname);
     std::string_view intern(std::string_view text);
+    // The pair of an interned name and namespace.
+    const out_name *qualified(std::string_view name, std::string_view ns);
     void adopt_root(const out_node *old_root);
     std::string_view keep(std::string_view text);
 
@@ -246,6 +294,8 @@ private:
     };
     std::unordered_set<std::string, text_hash, std::equal_to<>> interned_;
     std::string_view last_ns_;  // interned, so NUL-terminated
+    std::deque<out_name> qnames_;
+    std::map<std::pair<const char *, const char *>, const out_name *> qname_index_;
     std::vector<output_add> adds_;
     bool record_ = true;
     const schema_node *key_schema_ = nullptr;

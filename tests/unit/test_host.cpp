@@ -204,19 +204,20 @@ TEST(output_tree, entries_group_under_newest_instances_and_keep_bound_operations
     const yfw_host::out_node &doc = out.document();
     ASSERT_EQ(doc.children.size(), 1u);
     const yfw_host::out_node &rs = *doc.children[0];
-    EXPECT_EQ(rs.op, YFW_OP_DELETE);
+    EXPECT_EQ(rs.op(), YFW_OP_DELETE);
     const yfw_host::out_node *prefixes =
         rs.children[0]->children[0]->children[0]->children[0]->children[0];
-    EXPECT_EQ(prefixes->name, "vrf-prefixes");
+    EXPECT_EQ(prefixes->name(), "vrf-prefixes");
     ASSERT_EQ(prefixes->children.size(), 2u);
-    EXPECT_EQ(prefixes->children[0]->children[0]->value, "10.0.0.0");
-    EXPECT_EQ(prefixes->children[1]->children[0]->value, "10.1.0.0");
+    EXPECT_EQ(prefixes->children[0]->children[0]->value(), "10.0.0.0");
+    EXPECT_EQ(prefixes->children[1]->children[0]->value(), "10.1.0.0");
     EXPECT_EQ(prefixes->children[1]->children.size(), 2u) << "prefix and vrf-route";
     const auto &table = *prefixes->children[1]->children[1]->children[0];
     ASSERT_EQ(table.children.size(), 1u);
-    EXPECT_EQ(table.children[0]->op, YFW_OP_REMOVE);
-    EXPECT_TRUE(prefixes->children[0]->children[1]->children[0]->children[0]->children[0]->value ==
-                std::optional<std::string>("192.0.2.1"));
+    EXPECT_EQ(table.children[0]->op(), YFW_OP_REMOVE);
+    EXPECT_TRUE(
+        prefixes->children[0]->children[1]->children[0]->children[0]->children[0]->value() ==
+        std::optional<std::string>("192.0.2.1"));
 
     std::string xml = out.to_xml(true);
     EXPECT_NE(
