@@ -48,8 +48,27 @@ yfw_map_node *request_tree::alloc_nodes(uint32_t count) {
 }
 
 const char *request_tree::keep(std::string_view text) {
-    texts_.emplace_back(text);
-    return texts_.back().c_str();
+    constexpr size_t block_bytes = 64 * 1024;
+    const size_t need = text.size() + 1;
+    char *at;
+    if (need > block_bytes / 4) {
+        // A long text gets a block of its own, so the open block's rest
+        // stays usable; it goes before the open block to keep that last.
+        auto own = std::make_unique<char[]>(need);
+        at = own.get();
+        text_blocks_.insert(text_blocks_.empty() ? text_blocks_.end() : text_blocks_.end() - 1,
+                            std::move(own));
+    } else {
+        if (need > text_left_) {
+            text_blocks_.push_back(std::make_unique<char[]>(block_bytes));
+            text_left_ = block_bytes;
+        }
+        at = text_blocks_.back().get() + (block_bytes - text_left_);
+        text_left_ -= need;
+    }
+    std::memcpy(at, text.data(), text.size());
+    at[text.size()] = '\0';
+    return at;
 }
 
 yfw_map_node *request_tree::add_leaf(yfw_map_node *parent, const char *tag, const char *ns,

@@ -88,7 +88,10 @@ public:
 private:
     std::vector<std::unique_ptr<yfw_map_node[]>> node_blocks_;  // the open block last
     uint32_t block_used_ = 0;                                   // nodes taken from it
-    std::deque<std::string> texts_;
+    // Texts, NUL-terminated, packed into blocks that never move: one string
+    // object per text would cost more than most texts themselves.
+    std::vector<std::unique_ptr<char[]>> text_blocks_;  // the open block last
+    size_t text_left_ = 0;                              // free bytes in it
     std::vector<std::shared_ptr<const void>> held_;
 };
 
