@@ -264,23 +264,13 @@ namespace {
 
 struct xml_reader {
     const std::string &file;
-    std::string_view text;
+    const text_positions &positions;
     input_error &err;
     std::vector<std::pair<std::string_view, const char *>> scope;  // prefix, namespace
 
     bool fail(const pugi::xml_node &at, std::string msg) {
         err.file = file;
-        err.line = 1;
-        err.column = 1;
-        ptrdiff_t off = at.offset_debug();
-        for (ptrdiff_t i = 0; i < off && i < static_cast<ptrdiff_t>(text.size()); ++i) {
-            if (text[i] == '\n') {
-                ++err.line;
-                err.column = 1;
-            } else {
-                ++err.column;
-            }
-        }
+        positions.locate(at.offset_debug(), err);
         err.message = std::move(msg);
         return false;
     }
@@ -362,13 +352,23 @@ struct xml_reader {
 
 std::optional<data_tree> data_tree_from_xml(std::string_view text, const std::string &file,
                                             const schema_node &root_schema, input_error &err) {
+    return data_tree_from_xml_in_place(std::string(text), file, root_schema, err);
+}
+
+std::optional<data_tree> data_tree_from_xml_in_place(std::string &&text, const std::string &file,
+                                                     const schema_node &root_schema,
+                                                     input_error &err) {
     // The wrapper, root and namespace checks are the request parser's, so
-    // both accept the same documents; the document is parsed once.
+    // both accept the same documents; the document is parsed once, where it
+    // is: a store is the largest input there is, and the tree copies every
+    // value out of it.
+    std::string owned = std::move(text);
+    const text_positions positions(owned);
     pugi::xml_document doc;
-    pugi::xml_node root = request_tree::checked_xml_root(doc, text, file, root_schema.name.c_str(),
-                                                         root_schema.ns, err);
+    pugi::xml_node root = request_tree::checked_xml_root(
+        doc, owned, positions, file, root_schema.name.c_str(), root_schema.ns, err);
     if (!root) return std::nullopt;
-    xml_reader r{file, text, err, {}};
+    xml_reader r{file, positions, err, {}};
     // The reader's scope: the declarations of the wrapper above the root.
     if (pugi::xml_node top = doc.document_element(); top != root) r.push(top);
     data_tree t = data_tree::empty(root_schema);

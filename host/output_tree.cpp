@@ -27,8 +27,7 @@ namespace {
 const out_name no_name{};
 }  // namespace
 
-output_tree::output_tree()
-    : arena_(std::make_unique<std::pmr::monotonic_buffer_resource>(64 * 1024)) {
+output_tree::output_tree() {
     root_.qname = &no_name;
 }
 
@@ -57,7 +56,6 @@ output_tree &output_tree::operator=(output_tree &&other) noexcept {
     adopt_root(&other.root_);
     other.root_ = out_node{};
     other.root_.qname = &no_name;
-    other.arena_ = std::make_unique<std::pmr::monotonic_buffer_resource>(4 * 1024);
     return *this;
 }
 
@@ -84,14 +82,14 @@ const out_name *output_tree::qualified(std::string_view name, std::string_view n
 
 std::string_view output_tree::keep(std::string_view text) {
     if (text.empty()) return {"", 0};
-    auto *at = static_cast<char *>(arena_->allocate(text.size(), 1));
+    auto *at = static_cast<char *>(arena_.allocate(text.size(), 1));
     std::memcpy(at, text.data(), text.size());
     return {at, text.size()};
 }
 
 out_node *output_tree::append_child(out_node *parent, const out_name *qname) {
     // Never destroyed: everything a node owns is in the arena too.
-    auto *child = new (arena_->allocate(sizeof(out_node), alignof(out_node))) out_node();
+    auto *child = new (arena_.allocate(sizeof(out_node), alignof(out_node))) out_node();
     child->qname = qname;
     child->parent = parent;
     parent->children.push_back(child);

@@ -297,4 +297,14 @@ std::optional<request_tree> request_tree::parse(std::string_view text, const std
     return from_xml(text, file, root_name, root_ns, edit, err);
 }
 
+std::optional<request_tree> request_tree::parse_in_place(std::string &&text,
+                                                         const std::string &file,
+                                                         const char *root_name, const char *root_ns,
+                                                         bool edit, input_error &err) {
+    size_t first = text.find_first_not_of(" \t\r\n");
+    if (first != std::string::npos && (text[first] == '{' || text[first] == '['))
+        return from_json(text, file, root_name, root_ns, edit, err);
+    return from_xml_in_place(std::move(text), file, root_name, root_ns, edit, err);
+}
+
 }  // namespace yfw_host

@@ -1,4 +1,5 @@
 // Request and data trees from NETCONF XML.
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -10,6 +11,19 @@ std::string input_error::text() const {
     std::string s = file;
     if (line != 0) s += ":" + std::to_string(line) + ":" + std::to_string(column);
     return s + ": " + message;
+}
+
+text_positions::text_positions(std::string_view text) {
+    for (size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1))
+        breaks_.push_back(at);
+}
+
+void text_positions::locate(std::ptrdiff_t offset, input_error &err) const {
+    size_t off = offset < 0 ? 0 : static_cast<size_t>(offset);
+    auto next = std::lower_bound(breaks_.begin(), breaks_.end(), off);
+    size_t line_start = next == breaks_.begin() ? 0 : *(next - 1) + 1;
+    err.line = static_cast<unsigned>(next - breaks_.begin()) + 1;
+    err.column = static_cast<unsigned>(off - line_start) + 1;
 }
 
 const char *operation_name(uint32_t op) {
@@ -48,24 +62,7 @@ yfw_map_node *request_tree::alloc_nodes(uint32_t count) {
 }
 
 const char *request_tree::keep(std::string_view text) {
-    constexpr size_t block_bytes = 64 * 1024;
-    const size_t need = text.size() + 1;
-    char *at;
-    if (need > block_bytes / 4) {
-        // A long text gets a block of its own, so the open block's rest
-        // stays usable; it goes before the open block to keep that last.
-        auto own = std::make_unique<char[]>(need);
-        at = own.get();
-        text_blocks_.insert(text_blocks_.empty() ? text_blocks_.end() : text_blocks_.end() - 1,
-                            std::move(own));
-    } else {
-        if (need > text_left_) {
-            text_blocks_.push_back(std::make_unique<char[]>(block_bytes));
-            text_left_ = block_bytes;
-        }
-        at = text_blocks_.back().get() + (block_bytes - text_left_);
-        text_left_ -= need;
-    }
+    auto *at = static_cast<char *>(texts_.allocate(text.size() + 1, 1));
     std::memcpy(at, text.data(), text.size());
     at[text.size()] = '\0';
     return at;
@@ -105,23 +102,12 @@ struct ns_binding {
 struct builder {
     request_tree &tree;
     const std::string &file;
-    std::string_view text;
+    const text_positions &at;
     bool edit;
     input_error &err;
     std::vector<ns_binding> scope;
 
-    void position(ptrdiff_t offset) {
-        err.line = 1;
-        err.column = 1;
-        for (ptrdiff_t i = 0; i < offset && i < static_cast<ptrdiff_t>(text.size()); ++i) {
-            if (text[i] == '\n') {
-                ++err.line;
-                err.column = 1;
-            } else {
-                ++err.column;
-            }
-        }
-    }
+    void position(ptrdiff_t offset) { at.locate(offset, err); }
 
     bool fail(const pugi::xml_node &at, std::string msg) {
         err.file = file;
@@ -349,19 +335,23 @@ namespace {
 // Parses the document into doc and finds the root element: the document
 // element itself, or a child of a wrapper (config, filter, data, in any
 // namespace). The builder's scope then holds the wrapper's declarations.
-pugi::xml_node parse_and_find_root(pugi::xml_document &doc, builder &b, const char *root_name,
-                                   const char *root_ns, std::string *in_place = nullptr) {
-    std::string_view text = b.text;
+pugi::xml_node parse_and_find_root(pugi::xml_document &doc, builder &b, std::string &text,
+                                   const char *root_name, const char *root_ns) {
     input_error &err = b.err;
+    // Looked for before the parser decodes the references in place; it is
+    // reported after what the parser itself refuses.
+    size_t bad = first_bad_reference(text);
+    std::string bad_ref;
+    if (bad != std::string::npos) {
+        size_t semi = text.find(';', bad);
+        bad_ref =
+            text.substr(bad, semi == std::string::npos || semi - bad > 12 ? 1 : semi - bad + 1);
+    }
     // DOCTYPE declarations are refused outright: the requests have no use
     // for them and they are how entity tricks get in.
     unsigned options = pugi::parse_default | pugi::parse_doctype;
-    // In place, the parser works on a copy of the text and offsets into it
-    // are offsets into the text, so errors point at the same place.
     pugi::xml_parse_result res =
-        in_place ? doc.load_buffer_inplace(in_place->data(), in_place->size(), options,
-                                           pugi::encoding_utf8)
-                 : doc.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
+        doc.load_buffer_inplace(text.data(), text.size(), options, pugi::encoding_utf8);
     if (!res) {
         err.file = b.file;
         b.position(res.offset);
@@ -374,13 +364,10 @@ pugi::xml_node parse_and_find_root(pugi::xml_document &doc, builder &b, const ch
             return {};
         }
     }
-    if (size_t bad = first_bad_reference(text); bad != std::string_view::npos) {
+    if (bad != std::string::npos) {
         err.file = b.file;
         b.position(static_cast<ptrdiff_t>(bad));
-        size_t semi = text.find(';', bad);
-        std::string_view ref = text.substr(
-            bad, semi == std::string_view::npos || semi - bad > 12 ? 1 : semi - bad + 1);
-        err.message = "malformed XML: '" + std::string(ref) +
+        err.message = "malformed XML: '" + bad_ref +
                       "' is no predefined entity or character reference (write '&amp;' for '&')";
         return {};
     }
@@ -421,27 +408,37 @@ pugi::xml_node parse_and_find_root(pugi::xml_document &doc, builder &b, const ch
 std::optional<request_tree> request_tree::from_xml(std::string_view text, const std::string &file,
                                                    const char *root_name, const char *root_ns,
                                                    bool edit, input_error &err) {
+    return from_xml_in_place(std::string(text), file, root_name, root_ns, edit, err);
+}
+
+std::optional<request_tree> request_tree::from_xml_in_place(std::string &&text,
+                                                            const std::string &file,
+                                                            const char *root_name,
+                                                            const char *root_ns, bool edit,
+                                                            input_error &err) {
     request_tree tree;
-    // Parsed in place in a copy the tree keeps: names and values then point
-    // into that copy, and the parser's own nodes (more than twice the size
+    // Parsed in place in the text the tree keeps: names and values then
+    // point into it, and the parser's own nodes (more than twice the size
     // of the text) are freed as soon as the tree is built.
-    auto copy = std::make_shared<std::string>(text);
+    auto owned = std::make_shared<std::string>(std::move(text));
+    const text_positions at(*owned);
     pugi::xml_document doc;
-    builder b{tree, file, text, edit, err, {}};
-    pugi::xml_node root = parse_and_find_root(doc, b, root_name, root_ns, copy.get());
+    builder b{tree, file, at, edit, err, {}};
+    pugi::xml_node root = parse_and_find_root(doc, b, *owned, root_name, root_ns);
     if (!root) return std::nullopt;
     tree.root_ = tree.alloc_nodes(1);
     if (!b.build(root, *tree.root_, 1)) return std::nullopt;
-    tree.hold(std::move(copy));
+    tree.hold(std::move(owned));
     return tree;
 }
 
-pugi::xml_node request_tree::checked_xml_root(pugi::xml_document &doc, std::string_view text,
-                                              const std::string &file, const char *root_name,
-                                              const char *root_ns, input_error &err) {
+pugi::xml_node request_tree::checked_xml_root(pugi::xml_document &doc, std::string &text,
+                                              const text_positions &at, const std::string &file,
+                                              const char *root_name, const char *root_ns,
+                                              input_error &err) {
     request_tree unused;
-    builder b{unused, file, text, false, err, {}};
-    pugi::xml_node root = parse_and_find_root(doc, b, root_name, root_ns);
+    builder b{unused, file, at, false, err, {}};
+    pugi::xml_node root = parse_and_find_root(doc, b, text, root_name, root_ns);
     if (!root || !b.check(root, 1)) return {};
     return root;
 }

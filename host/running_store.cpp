@@ -70,7 +70,7 @@ std::optional<data_tree> read_store(const std::string &path, input_error &err) {
         err.message = "cannot read";
         return std::nullopt;
     }
-    return data_tree_from_xml(text, path, root, err);
+    return data_tree_from_xml_in_place(std::move(text), path, root, err);
 }
 
 namespace {
@@ -541,7 +541,7 @@ void selection::fill(request_tree &t, const data_node &s, bool whole, yfw_map_no
     to.ns = s.schema->ns;
     if (s.schema->is_leaf()) {
         if (!s.value.empty()) {
-            to.value = s.value.c_str();
+            to.value = t.keep(s.value);
             to.flags |= YFW_NODE_HAS_VALUE;
         }
         return;

@@ -7,7 +7,6 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <memory_resource>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +15,7 @@
 
 #include <pugixml.hpp>
 
+#include "block_arena.h"
 #include "yfw_map.h"
 
 namespace yfw_host {
@@ -36,6 +36,19 @@ struct input_error {
 };
 
 const char *operation_name(uint32_t op);
+
+// Line and column of a byte offset into a document, from the line breaks
+// recorded before it was parsed: parsing in place writes NULs over the
+// characters that end names and values, line breaks among them.
+class text_positions {
+public:
+    explicit text_positions(std::string_view text);
+    // Sets err's line and column (both from 1) for the offset.
+    void locate(std::ptrdiff_t offset, input_error &err) const;
+
+private:
+    std::vector<std::size_t> breaks_;  // offsets of the '\n's
+};
 
 // ------------------------------------------------------------------ trees
 
@@ -65,12 +78,21 @@ public:
     static std::optional<request_tree> from_xml(std::string_view text, const std::string &file,
                                                 const char *root_name, const char *root_ns,
                                                 bool edit, input_error &err);
-    // Parses the document into doc and returns its root element, refusing
-    // (null, err set) exactly what from_xml refuses, without building a
-    // tree: for readers that build their own from the same parse.
-    static pugi::xml_node checked_xml_root(pugi::xml_document &doc, std::string_view text,
-                                           const std::string &file, const char *root_name,
-                                           const char *root_ns, input_error &err);
+    // The same, parsing the text where it is, so that a large input is not
+    // held twice; the tree keeps it.
+    static std::optional<request_tree> from_xml_in_place(std::string &&text,
+                                                         const std::string &file,
+                                                         const char *root_name, const char *root_ns,
+                                                         bool edit, input_error &err);
+    // Parses the document in place in text (which doc then points into) and
+    // returns its root element, refusing (null, err set) exactly what
+    // from_xml refuses, without building a tree: for readers that build
+    // their own from the same parse. Errors are located through at, made
+    // from the text before the call.
+    static pugi::xml_node checked_xml_root(pugi::xml_document &doc, std::string &text,
+                                           const text_positions &at, const std::string &file,
+                                           const char *root_name, const char *root_ns,
+                                           input_error &err);
     // The same from an RFC 7951 JSON document: the root is a top-level
     // member "module:root_name" (or one inside a single wrapper object),
     // operations come from "ietf-netconf:operation" metadata and identities
@@ -82,6 +104,10 @@ public:
     static std::optional<request_tree> parse(std::string_view text, const std::string &file,
                                              const char *root_name, const char *root_ns, bool edit,
                                              input_error &err);
+    // The same, taking the text: XML is parsed in place (from_xml_in_place).
+    static std::optional<request_tree> parse_in_place(std::string &&text, const std::string &file,
+                                                      const char *root_name, const char *root_ns,
+                                                      bool edit, input_error &err);
 
     yfw_map_node *root_ = nullptr;
 
@@ -90,8 +116,7 @@ private:
     uint32_t block_used_ = 0;                                   // nodes taken from it
     // Texts, NUL-terminated, packed into blocks that never move: one string
     // object per text would cost more than most texts themselves.
-    std::vector<std::unique_ptr<char[]>> text_blocks_;  // the open block last
-    size_t text_left_ = 0;                              // free bytes in it
+    block_arena texts_;
     std::vector<std::shared_ptr<const void>> held_;
 };
 
@@ -287,7 +312,7 @@ private:
     // Nodes, their child arrays and values come from one arena, released
     // whole with the tree: millions of small allocations and frees are most
     // of what building a large document would otherwise cost.
-    std::unique_ptr<std::pmr::monotonic_buffer_resource> arena_;
+    block_arena arena_;
     // Interned paths, names and namespaces: the plug-in uses a few dozen.
     struct text_hash {
         using is_transparent = void;

@@ -89,12 +89,13 @@ void print_document(const yfw_host::out_node &root, const options &o, bool with_
     yfw_host::write_document(root, o.output(), with_operations, stdout);
 }
 
-std::optional<yfw_host::request_tree> parse_request(const std::string &text,
-                                                    const std::string &name, const char *root_name,
-                                                    const char *root_ns, bool edit) {
+std::optional<yfw_host::request_tree> parse_request(std::string &&text, const std::string &name,
+                                                    const char *root_name, const char *root_ns,
+                                                    bool edit) {
     progress::step("parsing " + name);
     yfw_host::input_error err;
-    auto tree = yfw_host::request_tree::parse(text, name, root_name, root_ns, edit, err);
+    auto tree = yfw_host::request_tree::parse_in_place(std::move(text), name, root_name, root_ns,
+                                                       edit, err);
     if (!tree)
         print_unusable(err.text());
     else if (tree->root() != nullptr)

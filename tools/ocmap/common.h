@@ -37,11 +37,11 @@ void write_output(const std::string &text);
 // Writes a document to standard output as it is produced.
 void print_document(const yfw_host::out_node &root, const options &o, bool with_operations);
 
-// Parses a request (XML or JSON) rooted at root_name in root_ns; prints the
+// Parses a request (XML or JSON, taking the text) rooted at root_name in root_ns; prints the
 // reason and returns nullopt when unusable.
-std::optional<yfw_host::request_tree> parse_request(const std::string &text,
-                                                    const std::string &name, const char *root_name,
-                                                    const char *root_ns, bool edit);
+std::optional<yfw_host::request_tree> parse_request(std::string &&text, const std::string &name,
+                                                    const char *root_name, const char *root_ns,
+                                                    bool edit);
 
 // Reads --store (a missing file is an empty configuration) and loads it into
 // the configuration database. Prints the reason and returns nullopt when

@@ -15,8 +15,9 @@ int cmd_edit(const options &o) {
     }
     auto text = read_input(o.file);
     if (!text) return exit_unusable;
-    auto tree = parse_request(*text, o.file, "local-routes", yfw_host::oc_namespace, true);
-    text.reset();  // the tree keeps what it needs
+    auto tree =
+        parse_request(std::move(*text), o.file, "local-routes", yfw_host::oc_namespace, true);
+    text.reset();
     if (!tree) return exit_unusable;
 
     // Held from before the store is read until it is written, so that a

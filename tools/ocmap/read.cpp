@@ -19,7 +19,8 @@ int cmd_read(const options &o, uint32_t kind) {
         text = std::move(*t);
         name = o.file;
     }
-    auto filter = parse_request(text, name, "local-routes", yfw_host::oc_namespace, false);
+    auto filter =
+        parse_request(std::move(text), name, "local-routes", yfw_host::oc_namespace, false);
     if (!filter) return exit_unusable;
     auto config = load_store(o);
     if (!config) return exit_unusable;
@@ -42,15 +43,13 @@ int cmd_read(const options &o, uint32_t kind) {
     auto query = yfw_host::document_of(paths, schema.native_root(), err);
     if (!query) return exit_refused;  // bound already, so it cannot fail here
 
-    yfw_host::selection selected(*config->root, *query->root);
-    yfw_host::request_tree data = selected.request();
+    yfw_host::request_tree data = yfw_host::selection(*config->root, *query->root).request();
+    config.reset();
     yfw_host::output_tree out;
     out.record_adds(o.adds);
     if (o.adds) std::cout << "# walk xo\n";
     r = run_walk(o, kind, plugin->record().native_root_walker, data, out);
-    // The answer holds copies of every value it took from the store.
     data = yfw_host::request_tree();
-    config.reset();
     if (o.adds) print_adds(out);
     if (r.rc != 0) {
         print_refusal(r);
