@@ -2,6 +2,7 @@
 #include "data_tree.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -85,22 +86,40 @@ struct node_pool {
     free_node *free = nullptr;
     char *next = nullptr;
     char *end = nullptr;
+    unsigned generation = 0;  // of the blocks this state refers to
 };
 thread_local node_pool pool;
 
-// Blocks stay for the process's life (nodes are reused, not returned), held
-// here so they remain reachable.
+// Blocks stay until release_pool finds no node alive (nodes are reused, not
+// returned), held here so they remain reachable.
 std::mutex blocks_mutex;
 auto *blocks = new std::vector<std::unique_ptr<char[]>>;
+std::atomic<std::size_t> live_nodes{0};
+// Advanced by each release: a thread's pool state from before it points
+// into freed blocks and is dropped on its next use.
+std::atomic<unsigned> blocks_generation{0};
+
+node_pool &current_pool() {
+    node_pool &p = pool;
+    unsigned g = blocks_generation.load(std::memory_order_relaxed);
+    if (p.generation != g) p = node_pool{nullptr, nullptr, nullptr, g};
+    return p;
+}
 
 }  // namespace
 
 void *data_node::operator new(std::size_t size) {
-    if (!pooled || size != sizeof(data_node)) return ::operator new(size);
-    node_pool &p = pool;
+    if (size != sizeof(data_node)) return ::operator new(size);
+    if (!pooled) {
+        void *at = ::operator new(size);
+        live_nodes.fetch_add(1, std::memory_order_relaxed);
+        return at;
+    }
+    node_pool &p = current_pool();
     if (p.free != nullptr) {
         node_pool::free_node *f = p.free;
         p.free = f->next;
+        live_nodes.fetch_add(1, std::memory_order_relaxed);
         return f;
     }
     if (p.next == p.end) {
@@ -113,17 +132,34 @@ void *data_node::operator new(std::size_t size) {
     }
     void *at = p.next;
     p.next += sizeof(data_node);
+    live_nodes.fetch_add(1, std::memory_order_relaxed);
     return at;
 }
 
 void data_node::operator delete(void *ptr, std::size_t size) noexcept {
-    if (!pooled || size != sizeof(data_node)) {
+    if (size != sizeof(data_node)) {
         ::operator delete(ptr);
         return;
     }
+    live_nodes.fetch_sub(1, std::memory_order_relaxed);
+    if (!pooled) {
+        ::operator delete(ptr);
+        return;
+    }
+    node_pool &p = current_pool();
     auto *f = static_cast<node_pool::free_node *>(ptr);
-    f->next = pool.free;
-    pool.free = f;
+    f->next = p.free;
+    p.free = f;
+}
+
+bool data_node::release_pool() {
+    std::lock_guard<std::mutex> hold(blocks_mutex);
+    if (live_nodes.load() != 0) return false;
+    if (!pooled) return true;
+    blocks->clear();
+    blocks->shrink_to_fit();
+    blocks_generation.fetch_add(1);
+    return true;
 }
 
 data_node::data_node() = default;

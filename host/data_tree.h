@@ -31,6 +31,11 @@ struct data_node {
     // each again) costs more than building it.
     static void *operator new(std::size_t size);
     static void operator delete(void *p, std::size_t size) noexcept;
+    // Hands the pool's blocks back to the allocator when no node is alive,
+    // so that a large configuration, once dropped, makes room for what comes
+    // next; false (and nothing done) while some node lives. No other thread
+    // may be making or freeing nodes meanwhile.
+    static bool release_pool();
 
     const schema_node *schema = nullptr;
     data_node *parent = nullptr;

@@ -13,13 +13,6 @@ int cmd_edit(const options &o) {
         print_unusable("--apply needs --store FILE, the configuration to apply the edit to");
         return exit_unusable;
     }
-    auto text = read_input(o.file);
-    if (!text) return exit_unusable;
-    auto tree =
-        parse_request(std::move(*text), o.file, "local-routes", yfw_host::oc_namespace, true);
-    text.reset();
-    if (!tree) return exit_unusable;
-
     // Held from before the store is read until it is written, so that a
     // concurrent apply sees this one's result.
     std::optional<yfw_host::store_lock> lock;
@@ -30,10 +23,21 @@ int cmd_edit(const options &o) {
             return exit_unusable;
         }
     }
+    // The store first: its parse and the request's then never hold memory
+    // at the same time, and without --apply the store's nodes, done with
+    // once the database is filled, make room for the request.
     auto config = load_store(o);
     if (!config) return exit_unusable;
-    // Without --apply the tree has done its work once the database is filled.
-    if (!o.apply) config->root.reset();
+    if (!o.apply) {
+        config->root.reset();
+        yfw_host::data_node::release_pool();
+    }
+    auto text = read_input(o.file);
+    if (!text) return exit_unusable;
+    auto tree =
+        parse_request(std::move(*text), o.file, "local-routes", yfw_host::oc_namespace, true);
+    text.reset();
+    if (!tree) return exit_unusable;
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;
 
@@ -41,6 +45,8 @@ int cmd_edit(const options &o) {
     out.record_adds(o.adds || o.apply);
     out.keys_name_entries(&yfw_host::yang_schema::get().native_root());
     walk_result r = run_walk(o, YFW_REQ_EDIT, plugin->record().oc_root_walker, *tree, out);
+    // The adds hold copies of what they took from the request.
+    tree.reset();
     if (o.adds) print_adds(out);
     if (r.rc != 0) {
         print_refusal(r);

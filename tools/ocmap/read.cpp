@@ -44,7 +44,11 @@ int cmd_read(const options &o, uint32_t kind) {
     if (!query) return exit_refused;  // bound already, so it cannot fail here
 
     yfw_host::request_tree data = yfw_host::selection(*config->root, *query->root).request();
+    // The selected data holds copies of its values: the store's nodes can
+    // make room for the answer, which is about as large.
     config.reset();
+    query.reset();
+    yfw_host::data_node::release_pool();
     yfw_host::output_tree out;
     out.record_adds(o.adds);
     if (o.adds) std::cout << "# walk xo\n";
