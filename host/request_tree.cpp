@@ -102,12 +102,12 @@ struct ns_binding {
 struct builder {
     request_tree &tree;
     const std::string &file;
-    const text_positions &at;
+    const text_positions &positions;
     bool edit;
     input_error &err;
     std::vector<ns_binding> scope;
 
-    void position(ptrdiff_t offset) { at.locate(offset, err); }
+    void position(ptrdiff_t offset) { positions.locate(offset, err); }
 
     bool fail(const pugi::xml_node &at, std::string msg) {
         err.file = file;
