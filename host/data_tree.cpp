@@ -338,7 +338,7 @@ struct xml_reader {
         if (depth > 64) return fail(el, "elements nested deeper than 64 levels");
         size_t pushed = push(el);
         const schema_node &s = *node.schema;
-        bool has_text = false;
+        bool has_text = *el.value() != '\0';  // text that came first (parse_embed_pcdata)
         for (auto c : el.children()) {
             if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) has_text = true;
             if (c.type() != pugi::node_element) continue;

@@ -122,7 +122,17 @@ const std::string JSON_ROOT = "{\"openconfig-local-routing:local-routes\": ";
 
 TEST(bad_input, malformed_or_truncated_documents) {
     std::string good = via("10.1.0.0/16", "192.0.2.9");
+    // Text ahead of an element's children is parsed apart from text after
+    // them, so both places are tried, in a request and in the store.
+    std::string store_with_text = BASE_STORE;
+    store_with_text.replace(store_with_text.find("<default-vrf>"), 13, "<default-vrf>text");
     expect_refused({
+        {"text before the elements", LR + "text<static-routes/></local-routes>", 2,
+         "<local-routes> mixes text and elements"},
+        {"text after the elements", LR + "<static-routes/>text</local-routes>", 2,
+         "<local-routes> mixes text and elements"},
+        {"store with text before the elements", good, 2, "<default-vrf> mixes text and elements",
+         store_with_text},
         {"truncated XML", good.substr(0, good.size() / 2), 2, ":1:", "request.xml"},
         {"mismatched end tag", LR + "<static-routes></local-routes>", 2,
          "request.xml:1:81: malformed XML: Start-end tags mismatch"},
