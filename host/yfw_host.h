@@ -270,7 +270,7 @@ public:
     output_tree &operator=(output_tree &&other) noexcept;
     ymap_result add(const char *path, const char *ns, const char *value,
                     const yfw_map_node *req_node, int flag1, int flag2);
-    const std::vector<output_add> &adds() const { return adds_; }
+    const std::deque<output_add> &adds() const { return adds_; }
     const out_node &document() const { return root_; }
     // Recording the adds (for --adds and for applying an edit) costs more
     // than building the document; callers that need neither turn it off.
@@ -324,7 +324,10 @@ private:
     std::string_view last_ns_;  // interned, so NUL-terminated
     std::deque<out_name> qnames_;
     std::map<std::pair<const char *, const char *>, const out_name *> qname_index_;
-    std::vector<output_add> adds_;
+    // A deque: an edit of a million routes records tens of millions of adds,
+    // and a vector would hold its old and its new array at once each time
+    // it grows.
+    std::deque<output_add> adds_;
     bool record_ = true;
     const schema_node *key_schema_ = nullptr;
     const schema_node *bound_to_ = nullptr;
