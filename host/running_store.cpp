@@ -574,8 +574,8 @@ void selection::fill(request_tree &t, const data_node &s, bool whole, yfw_map_no
 
 request_tree selection::request() const {
     // The same nodes copy() would give, in the store's order, built straight
-    // over the configuration's values: a copy of a large store first would
-    // double what the read costs.
+    // from the configuration: a data_tree copy first would double what the
+    // read costs.
     request_tree r;
     r.root_ = r.alloc_nodes(1);
     mark m;

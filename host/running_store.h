@@ -87,8 +87,9 @@ public:
     selection(const data_node &config, const data_node &query);
     // The selected data as a tree of its own, in the store's order.
     data_tree copy() const;
-    // The selected data as the native walker's input; it points into the
-    // configuration, which must outlive it.
+    // The selected data as the native walker's input. It holds copies of
+    // the values (names point into the schema), so the configuration may go
+    // once it is built.
     request_tree request() const;
 
 private:
