@@ -51,9 +51,31 @@ void spill(std::string &out, std::FILE *file) {
     out.clear();
 }
 
+// The prefixes a document uses: nc for operations, oc-loc-rt for identity
+// values. They are declared once, on the root element, instead of on each
+// of the thousands of elements that may use them.
+struct xml_prefixes {
+    bool nc = false;
+    bool oc = false;
+};
+
+template <class Node>
+void find_prefixes(const Node &n, bool ops, xml_prefixes &p) {
+    if (ops && op_of(n) != YFW_OP_NONE) p.nc = true;
+    if (n.schema->is_leaf()) {
+        p.oc = p.oc || is_identity_text(n);
+        return;
+    }
+    for (const auto &c : n.children) {
+        if (p.oc && (p.nc || !ops)) return;
+        find_prefixes(node_of(c), ops, p);
+    }
+}
+
+// declare: the prefixes to declare here, on the root element only.
 template <class Node>
 void xml_node(std::string &out, const Node &n, const char *parent_ns, int depth, bool ops,
-              std::FILE *file) {
+              const xml_prefixes *declare, std::FILE *file) {
     out.append(static_cast<size_t>(depth) * 2, ' ');
     out += '<';
     out += n.schema->name;
@@ -63,19 +85,22 @@ void xml_node(std::string &out, const Node &n, const char *parent_ns, int depth,
         xml_escape(out, n.schema->ns, true);
         out += '"';
     }
-    if (ops && op_of(n) != YFW_OP_NONE) {
+    if (declare != nullptr && declare->nc) {
         out += " xmlns:nc=\"";
         out += netconf_namespace;
-        out += "\" nc:operation=\"";
+        out += '"';
+    }
+    if (declare != nullptr && declare->oc) {
+        out += " xmlns:oc-loc-rt=\"";
+        out += oc_namespace;
+        out += '"';
+    }
+    if (ops && op_of(n) != YFW_OP_NONE) {
+        out += " nc:operation=\"";
         out += operation_name(op_of(n));
         out += '"';
     }
     if (n.schema->is_leaf()) {
-        if (is_identity_text(n)) {
-            out += " xmlns:oc-loc-rt=\"";
-            out += oc_namespace;
-            out += '"';
-        }
         if (value_of(n).empty()) {
             out += "/>\n";
             return;
@@ -93,13 +118,20 @@ void xml_node(std::string &out, const Node &n, const char *parent_ns, int depth,
     }
     out += ">\n";
     for (const auto &c : n.children) {
-        xml_node(out, node_of(c), n.schema->ns, depth + 1, ops, file);
+        xml_node(out, node_of(c), n.schema->ns, depth + 1, ops, nullptr, file);
         spill(out, file);
     }
     out.append(static_cast<size_t>(depth) * 2, ' ');
     out += "</";
     out += n.schema->name;
     out += ">\n";
+}
+
+template <class Node>
+void xml_document(std::string &out, const Node &root, bool ops, std::FILE *file) {
+    xml_prefixes used;
+    find_prefixes(root, ops, used);
+    xml_node(out, root, nullptr, 0, ops, &used, file);
 }
 
 void json_string(std::string &out, std::string_view s) {
@@ -261,7 +293,7 @@ std::string document_text(const Node &root, doc_format f, bool ops) {
     if (f == doc_format::json)
         json_document(out, root, ops, nullptr);
     else
-        xml_node(out, root, nullptr, 0, ops, nullptr);
+        xml_document(out, root, ops, nullptr);
     return out;
 }
 
@@ -272,7 +304,7 @@ bool write_to(const Node &root, doc_format f, bool ops, std::FILE *file) {
     if (f == doc_format::json)
         json_document(out, root, ops, file);
     else
-        xml_node(out, root, nullptr, 0, ops, file);
+        xml_document(out, root, ops, file);
     std::fwrite(out.data(), 1, out.size(), file);
     return std::fflush(file) == 0 && !std::ferror(file);
 }

@@ -144,7 +144,8 @@ TEST(output_documents, equal_keys_make_one_entry_and_the_last_value_wins) {
     route(b, "10.1.0.0/16", "tag-a");
 
     const std::string xml =
-        "<local-routes xmlns=\"http://openconfig.net/yang/local-routing\">\n"
+        "<local-routes xmlns=\"http://openconfig.net/yang/local-routing\" "
+        "xmlns:oc-loc-rt=\"http://openconfig.net/yang/local-routing\">\n"
         "  <static-routes>\n"
         "    <static>\n"
         "      <prefix>10.0.0.0/8</prefix>\n"
@@ -161,8 +162,7 @@ TEST(output_documents, equal_keys_make_one_entry_and_the_last_value_wins) {
         "        <next-hop>\n"
         "          <index>2</index>\n"
         "          <config>\n"
-        "            <next-hop xmlns:oc-loc-rt=\"http://openconfig.net/yang/local-routing\">"
-        "oc-loc-rt:DROP</next-hop>\n"
+        "            <next-hop>oc-loc-rt:DROP</next-hop>\n"
         "          </config>\n"
         "        </next-hop>\n"
         "      </next-hops>\n"
@@ -247,14 +247,15 @@ TEST(output_documents, native_edit_carries_operations_in_both_formats) {
         out.document_of(yfw_host::yang_schema::get().native_root(), err);
     ASSERT_NE(doc, nullptr) << err;
     std::string xml = yfw_host::write_document(*doc, yfw_host::doc_format::xml, true);
-    EXPECT_NE(xml.find("<vrf-prefix xmlns:nc=\"urn:ietf:params:xml:ns:netconf:base:1.0\" "
-                       "nc:operation=\"replace\">"),
-              std::string::npos)
+    // The prefix is declared once, on the root.
+    EXPECT_EQ(xml.rfind("<router-static xmlns=\"" + std::string(yfw_host::native_namespace) +
+                            "\" xmlns:nc=\"urn:ietf:params:xml:ns:netconf:base:1.0\">\n",
+                        0),
+              0u)
         << xml;
-    EXPECT_NE(xml.find("<tag xmlns:nc=\"urn:ietf:params:xml:ns:netconf:base:1.0\" "
-                       "nc:operation=\"delete\"/>"),
-              std::string::npos)
-        << xml;
+    EXPECT_EQ(xml.find("xmlns:nc", 1), xml.rfind("xmlns:nc")) << xml;
+    EXPECT_NE(xml.find("<vrf-prefix nc:operation=\"replace\">"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<tag nc:operation=\"delete\"/>"), std::string::npos) << xml;
     EXPECT_EQ(xml.find("<vrf-prefix>"), std::string::npos) << "one entry for equal keys";
     std::string json = yfw_host::write_document(*doc, yfw_host::doc_format::json, true);
     std::erase_if(json, [](char c) { return c == ' ' || c == '\n'; });
