@@ -135,8 +135,8 @@ namespace {
 struct applier {
     data_node &config;
     apply_error &err;
-    // The operation each edit node was last given by a bound add.
-    std::unordered_map<const out_node *, uint32_t> given;
+    // The operation each edit node was last given by a bound add is kept
+    // in the node (out_node::applied_op), cleared when the applier starts.
 
     bool fail(std::string tag, std::string path, std::string message) {
         err.tag = std::move(tag);
@@ -174,8 +174,7 @@ struct applier {
     // on its path an earlier bound add reached.
     std::optional<uint32_t> inherited(const out_node *n) const {
         for (; n; n = n->parent) {
-            auto it = given.find(n);
-            if (it != given.end()) return it->second;
+            if (n->applied_op != out_node::no_op) return n->applied_op;
         }
         return std::nullopt;
     }
@@ -223,7 +222,7 @@ struct applier {
         uint32_t op = YFW_OP_NONE;
         if (a.bound_op) {
             op = *a.bound_op;
-            given[target] = op;
+            target->applied_op = static_cast<uint8_t>(op);
         } else if (auto up = inherited(target);
                    up && (*up == YFW_OP_DELETE || *up == YFW_OP_REMOVE)) {
             return true;  // names part of what an earlier add deleted
@@ -315,8 +314,16 @@ struct applier {
 
 }  // namespace
 
+namespace {
+void clear_applied(const out_node &n) {
+    n.applied_op = out_node::no_op;
+    for (const out_node *c : n.children) clear_applied(*c);
+}
+}  // namespace
+
 bool apply_edit(data_node &config, const output_tree &edit, apply_error &err) {
-    applier ap{config, err, {}};
+    clear_applied(edit.document());
+    applier ap{config, err};
     for (const output_add &a : edit.adds())
         if (!ap.apply(a)) return false;
     return true;

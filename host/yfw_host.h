@@ -211,8 +211,9 @@ struct out_node {
     // The newest child of that name (the last one added), or null.
     out_node *newest_child(std::string_view n) const;
 
-private:
     static constexpr uint8_t no_op = 0xff;
+
+private:
     const char *value_data_ = nullptr;
     uint32_t value_size_ = 0;
     uint8_t op_ = no_op;
@@ -220,6 +221,10 @@ private:
 
 public:
     bool list_entry = false;  // made by an add that starts a list entry
+    // The store's apply: the operation the latest bound add it has applied
+    // gave this node (no_op when none). Kept here, in what would be
+    // padding, instead of in a map beside an edit of millions of nodes.
+    mutable uint8_t applied_op = no_op;
 };
 static_assert(sizeof(void *) != 8 || sizeof(out_node) == 64, "out_node outgrew 64 bytes");
 
