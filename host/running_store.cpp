@@ -137,6 +137,10 @@ struct applier {
     apply_error &err;
     // The operation each edit node was last given by a bound add is kept
     // in the node (out_node::applied_op), cleared when the applier starts.
+    // Scratch of apply(), kept across adds: an edit has millions of them.
+    std::vector<const out_node *> chain_;
+    std::vector<const schema_node *> schemas_;
+    std::vector<std::string_view> keys_;
 
     bool fail(std::string tag, std::string path, std::string message) {
         err.tag = std::move(tag);
@@ -200,13 +204,15 @@ struct applier {
     bool apply(const output_add &a) {
         const out_node *target = a.node;
         if (target == nullptr || target->parent == nullptr) return true;  // the document itself
-        std::vector<const out_node *> chain;
+        std::vector<const out_node *> &chain = chain_;
+        chain.clear();
         for (const out_node *n = target; n->parent; n = n->parent) chain.push_back(n);
         std::reverse(chain.begin(), chain.end());
 
         // Bind the path to the schema first: a path outside it is refused
         // whatever its operation.
-        std::vector<const schema_node *> schemas(chain.size(), nullptr);
+        std::vector<const schema_node *> &schemas = schemas_;
+        schemas.assign(chain.size(), nullptr);
         const schema_node *s = config.schema;
         for (size_t i = 0; i < chain.size(); ++i) {
             const schema_node *cs =
@@ -233,7 +239,8 @@ struct applier {
         data_node *at = &config;
         for (size_t i = 1; i < chain.size(); ++i) {
             const schema_node *cs = schemas[i];
-            std::vector<std::string_view> keys;
+            std::vector<std::string_view> &keys = keys_;
+            keys.clear();
             data_node *found = nullptr;
             if (cs->kind == kind::list) {
                 for (const schema_node *k : cs->keys) {
@@ -323,7 +330,7 @@ void clear_applied(const out_node &n) {
 
 bool apply_edit(data_node &config, const output_tree &edit, apply_error &err) {
     clear_applied(edit.document());
-    applier ap{config, err};
+    applier ap{config, err, {}, {}, {}};
     for (const output_add &a : edit.adds())
         if (!ap.apply(a)) return false;
     return true;
