@@ -398,11 +398,10 @@ std::optional<data_tree> data_tree_from_xml_in_place(std::string &&text, const s
     // both accept the same documents; the document is parsed once, where it
     // is: a store is the largest input there is, and the tree copies every
     // value out of it.
-    std::string owned = std::move(text);
-    const text_positions positions(owned);
+    const text_positions positions(text);
     pugi::xml_document doc;
     pugi::xml_node root = request_tree::checked_xml_root(
-        doc, owned, positions, file, root_schema.name.c_str(), root_schema.ns, err);
+        doc, text, positions, file, root_schema.name.c_str(), root_schema.ns, err);
     if (!root) return std::nullopt;
     xml_reader r{file, positions, err, {}};
     // The reader's scope: the declarations of the wrapper above the root.

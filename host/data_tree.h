@@ -93,7 +93,7 @@ struct data_tree {
 // missing or duplicate keys are refused with the file, line and column.
 std::optional<data_tree> data_tree_from_xml(std::string_view text, const std::string &file,
                                             const schema_node &root_schema, input_error &err);
-// The same, parsing the text where it is and consuming it.
+// The same, parsing the text where it is; it is left overwritten.
 std::optional<data_tree> data_tree_from_xml_in_place(std::string &&text, const std::string &file,
                                                      const schema_node &root_schema,
                                                      input_error &err);

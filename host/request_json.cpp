@@ -287,13 +287,19 @@ std::optional<request_tree> request_tree::from_json(std::string_view text, const
     return tree;
 }
 
+namespace {
+// A document whose first character past white space opens an object is
+// JSON; one that opens with '[' is JSON too, if not a usable one.
+bool is_json(std::string_view text) {
+    size_t first = text.find_first_not_of(" \t\r\n");
+    return first != std::string_view::npos && (text[first] == '{' || text[first] == '[');
+}
+}  // namespace
+
 std::optional<request_tree> request_tree::parse(std::string_view text, const std::string &file,
                                                 const char *root_name, const char *root_ns,
                                                 bool edit, input_error &err) {
-    size_t first = text.find_first_not_of(" \t\r\n");
-    // A document that opens with '[' is JSON too, if not a usable one.
-    if (first != std::string_view::npos && (text[first] == '{' || text[first] == '['))
-        return from_json(text, file, root_name, root_ns, edit, err);
+    if (is_json(text)) return from_json(text, file, root_name, root_ns, edit, err);
     return from_xml(text, file, root_name, root_ns, edit, err);
 }
 
@@ -301,9 +307,7 @@ std::optional<request_tree> request_tree::parse_in_place(std::string &&text,
                                                          const std::string &file,
                                                          const char *root_name, const char *root_ns,
                                                          bool edit, input_error &err) {
-    size_t first = text.find_first_not_of(" \t\r\n");
-    if (first != std::string::npos && (text[first] == '{' || text[first] == '['))
-        return from_json(text, file, root_name, root_ns, edit, err);
+    if (is_json(text)) return from_json(text, file, root_name, root_ns, edit, err);
     return from_xml_in_place(std::move(text), file, root_name, root_ns, edit, err);
 }
 

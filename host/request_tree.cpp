@@ -1,6 +1,7 @@
 // Request and data trees from NETCONF XML.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "yfw_host.h"
@@ -38,31 +39,15 @@ const char *operation_name(uint32_t op) {
 }
 
 yfw_map_node *request_tree::alloc_nodes(uint32_t count) {
-    // Children arrays are carved from shared blocks: one allocation per
-    // element would cost more than parsing it.
-    constexpr uint32_t block_nodes = 4096;
     if (count == 0) count = 1;
-    if (count > block_nodes / 4) {
-        // A long array gets a block of its own, kept before the open block
-        // (or, when there is none, marked full), so carving goes on from the
-        // open one.
-        auto own = std::make_unique<yfw_map_node[]>(count);
-        yfw_map_node *at = own.get();
-        if (node_blocks_.empty()) block_used_ = block_nodes;
-        node_blocks_.insert(node_blocks_.end() - (node_blocks_.empty() ? 0 : 1), std::move(own));
-        return at;
-    }
-    if (node_blocks_.empty() || block_used_ + count > block_nodes) {
-        node_blocks_.push_back(std::make_unique<yfw_map_node[]>(block_nodes));
-        block_used_ = 0;
-    }
-    yfw_map_node *at = node_blocks_.back().get() + block_used_;
-    block_used_ += count;
+    auto *at = static_cast<yfw_map_node *>(
+        arena_.allocate(count * sizeof(yfw_map_node), alignof(yfw_map_node)));
+    std::uninitialized_value_construct_n(at, count);
     return at;
 }
 
 const char *request_tree::keep(std::string_view text) {
-    auto *at = static_cast<char *>(texts_.allocate(text.size() + 1, 1));
+    auto *at = static_cast<char *>(arena_.allocate(text.size() + 1, 1));
     std::memcpy(at, text.data(), text.size());
     at[text.size()] = '\0';
     return at;

@@ -112,11 +112,9 @@ public:
     yfw_map_node *root_ = nullptr;
 
 private:
-    std::vector<std::unique_ptr<yfw_map_node[]>> node_blocks_;  // the open block last
-    uint32_t block_used_ = 0;                                   // nodes taken from it
-    // Texts, NUL-terminated, packed into blocks that never move: one string
-    // object per text would cost more than most texts themselves.
-    block_arena texts_;
+    // Nodes and texts (NUL-terminated), packed into blocks that never move:
+    // an allocation per element or per text would cost more than parsing it.
+    block_arena arena_;
     std::vector<std::shared_ptr<const void>> held_;
 };
 

@@ -103,6 +103,13 @@ std::optional<yfw_host::request_tree> parse_request(std::string &&text, const st
     return tree;
 }
 
+std::optional<yfw_host::request_tree> read_request(const std::string &file, const char *root_name,
+                                                   const char *root_ns, bool edit) {
+    auto text = read_input(file);
+    if (!text) return std::nullopt;
+    return parse_request(std::move(*text), file, root_name, root_ns, edit);
+}
+
 std::optional<yfw_host::data_tree> load_store(const options &o) {
     platform::sysdb_clear();
     const yfw_host::schema_node &root = yfw_host::yang_schema::get().native_root();

@@ -42,6 +42,9 @@ void print_document(const yfw_host::out_node &root, const options &o, bool with_
 std::optional<yfw_host::request_tree> parse_request(std::string &&text, const std::string &name,
                                                     const char *root_name, const char *root_ns,
                                                     bool edit);
+// read_input and parse_request of FILE.
+std::optional<yfw_host::request_tree> read_request(const std::string &file, const char *root_name,
+                                                   const char *root_ns, bool edit);
 
 // Reads --store (a missing file is an empty configuration) and loads it into
 // the configuration database. Prints the reason and returns nullopt when

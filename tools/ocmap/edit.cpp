@@ -32,11 +32,7 @@ int cmd_edit(const options &o) {
         config->root.reset();
         yfw_host::data_node::release_pool();
     }
-    auto text = read_input(o.file);
-    if (!text) return exit_unusable;
-    auto tree =
-        parse_request(std::move(*text), o.file, "local-routes", yfw_host::oc_namespace, true);
-    text.reset();
+    auto tree = read_request(o.file, "local-routes", yfw_host::oc_namespace, true);
     if (!tree) return exit_unusable;
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;

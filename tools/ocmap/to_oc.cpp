@@ -6,11 +6,7 @@
 namespace ocmap {
 
 int cmd_to_oc(const options &o) {
-    auto text = read_input(o.file);
-    if (!text) return exit_unusable;
-    auto tree =
-        parse_request(std::move(*text), o.file, "router-static", yfw_host::native_namespace, false);
-    text.reset();
+    auto tree = read_request(o.file, "router-static", yfw_host::native_namespace, false);
     if (!tree) return exit_unusable;
     if (!load_store(o)) return exit_unusable;
     auto plugin = load_plugin(o);
