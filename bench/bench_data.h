@@ -17,6 +17,7 @@
 #include <string>
 
 #include "sysdb_writer.h"
+#include "document_reader.h"
 #include "yfw_host.h"
 
 namespace oclr_bench {
@@ -170,7 +171,18 @@ inline uint64_t count_nodes(const yfw_map_node *n) {
 inline yfw_host::request_tree parse_or_die(const std::string &xml, const char *root, const char *ns,
                                            bool edit) {
     yfw_host::input_error err;
-    auto t = yfw_host::request_tree::from_xml(xml, "bench.xml", root, ns, edit, err);
+    const auto &schema = yfw_host::yang_schema::get();
+    const yfw_host::schema_node *r = schema.root(ns, root);
+    std::optional<yfw_host::request_tree> t;
+    if (r == &schema.native_root()) {
+        if (auto data = yfw_host::read_data_document(xml, "bench.xml", *r,
+                                                     yfw_host::document_role::data, err))
+            t = yfw_host::request_tree_of(*data->root);
+    } else {
+        t = yfw_host::read_request_document(
+            xml, "bench.xml", *r,
+            edit ? yfw_host::document_role::edit : yfw_host::document_role::filter, err);
+    }
     if (!t) {
         std::fprintf(stderr, "benchmark input refused: %s\n", err.text().c_str());
         std::abort();

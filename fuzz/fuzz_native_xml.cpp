@@ -6,6 +6,7 @@
 // First byte: '0' configuration, '1' with state; '2', '3' the same with the
 // debug log and the trace on.
 #include "fuzz_pipeline.h"
+#include "document_reader.h"
 #include "native_store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -15,24 +16,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     oclr_fuzz::request_mode mode{sel % 2 ? YFW_REQ_READ_STATE : YFW_REQ_READ_CONFIG, sel >= 2};
     std::string_view text = oclr_fuzz::body_of(data, size);
 
-    yfw_host::input_error err;
-    auto tree = yfw_host::request_tree::from_xml(text, "fuzz.xml", "router-static",
-                                                 yfw_host::native_namespace, false, err);
-    if (tree) oclr_fuzz::run_native_data(*tree, mode);
-
     const auto &root = yfw_host::yang_schema::get().native_root();
     yfw_host::input_error serr;
-    auto config = yfw_host::data_tree_from_xml(text, "store.xml", root, serr);
+    auto config = yfw_host::read_data_document(text, "store.xml", root,
+                                               yfw_host::document_role::data, serr);
     if (!config) {
         OCLR_FUZZ_CHECK(!serr.message.empty());
         return 0;
     }
+    yfw_host::request_tree tree = yfw_host::request_tree_of(*config->root);
+    oclr_fuzz::run_native_data(tree, mode);
     yfw_host::input_error lerr;
     (void)yfw_host::load_native_store(*config->root, "store.xml", lerr);
 
     std::string written = yfw_host::to_xml(*config->root, false);
     yfw_host::input_error rerr;
-    auto reread = yfw_host::data_tree_from_xml(written, "written.xml", root, rerr);
+    auto reread = yfw_host::read_data_document(written, "written.xml", root,
+                                               yfw_host::document_role::data, rerr);
     if (!reread)
         std::fprintf(stderr, "%s\n--- written:\n%s\n", rerr.text().c_str(), written.c_str());
     OCLR_FUZZ_CHECK(reread.has_value());

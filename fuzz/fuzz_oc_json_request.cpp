@@ -1,6 +1,7 @@
 // OpenConfig RFC 7951 JSON requests through the host's JSON request parser
 // into the OpenConfig walker and the rest of the ocmap pipeline. The first
 // byte selects the request kind (see request_mode_of).
+#include "document_reader.h"
 #include "fuzz_pipeline.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -8,9 +9,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     oclr_fuzz::reset_state();
     oclr_fuzz::request_mode mode = oclr_fuzz::request_mode_of(data[0]);
     yfw_host::input_error err;
-    auto request = yfw_host::request_tree::from_json(oclr_fuzz::body_of(data, size), "fuzz.json",
-                                                     "local-routes", yfw_host::oc_namespace,
-                                                     mode.kind == YFW_REQ_EDIT, err);
+    auto request = yfw_host::read_request_document(
+        oclr_fuzz::body_of(data, size), "fuzz.json", yfw_host::yang_schema::get().oc_root(),
+        mode.kind == YFW_REQ_EDIT ? yfw_host::document_role::edit : yfw_host::document_role::filter,
+        err);
     if (!request) {
         OCLR_FUZZ_CHECK(!err.message.empty() && err.file == "fuzz.json");
         return 0;

@@ -1,8 +1,11 @@
 #include "fuzz_pipeline.h"
 
+#include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 
+#include "document_reader.h"
 #include "native_store.h"
 #include "platform_runtime.h"
 #include "running_store.h"
@@ -70,8 +73,9 @@ runtime make_runtime() {
     if (p->record().oc_root_walker == nullptr || p->record().native_root_walker == nullptr)
         fail_setup("the plug-in registered no root walkers");
     yfw_host::input_error ierr;
-    auto tree = yfw_host::data_tree_from_xml(store_text, "fuzz-store.xml",
-                                             yfw_host::yang_schema::get().native_root(), ierr);
+    auto tree = yfw_host::read_data_document(store_text, "fuzz-store.xml",
+                                             yfw_host::yang_schema::get().native_root(),
+                                             yfw_host::document_role::data, ierr);
     if (!tree) fail_setup(ierr.text());
     return runtime{std::move(*p), std::move(*tree)};
 }
@@ -127,23 +131,147 @@ void reset_state() {
     if (!loaded || loaded->next_hops == 0) fail_setup("the fuzz store did not load: " + err.text());
 }
 
+namespace {
+
+using leaf_map = std::map<std::string, std::string>;
+
+// A tag is the same tag in any of its forms: the native side keeps it in
+// decimal whatever form the edit gave.
+std::string tag_value(std::string_view v) {
+    bool hex = v.starts_with("0x") || v.starts_with("0X") ||
+               v.find_first_of("abcdefABCDEF") != std::string_view::npos;
+    std::string digits(hex && (v.starts_with("0x") || v.starts_with("0X")) ? v.substr(2) : v);
+    return std::to_string(std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10));
+}
+
+// The configuration leaves an accepted edit asks for, by their path in the
+// answer ("static[10.0.0.0/8]/next-hops/next-hop[1]/config/metric"), in
+// document order: later ones win, deletes and replaces clear what they
+// cover.
+void asked_leaves(const yfw_map_node &n, const std::string &path, leaf_map &want) {
+    auto erase_under = [&want](const std::string &p) {
+        for (auto it = want.lower_bound(p); it != want.end() && it->first.starts_with(p);)
+            it = want.erase(it);
+    };
+    if (n.operation == YFW_OP_DELETE || n.operation == YFW_OP_REMOVE) {
+        erase_under(path);
+        return;
+    }
+    if (n.operation == YFW_OP_REPLACE) erase_under(path);
+    if (std::strcmp(n.tag, "state") == 0) return;
+    if (n.child_count == 0 && n.value != nullptr) {
+        bool is_key = std::strcmp(n.tag, "prefix") == 0 || std::strcmp(n.tag, "index") == 0;
+        if (path.ends_with("/config/" + std::string(n.tag)) || !is_key)
+            want[path] = std::strcmp(n.tag, "set-tag") == 0 ? tag_value(n.value) : n.value;
+        return;
+    }
+    for (uint32_t i = 0; i < n.child_count; ++i) {
+        const yfw_map_node &c = n.children[i];
+        std::string here = path + "/" + c.tag;
+        const char *key = std::strcmp(c.tag, "static") == 0     ? "prefix"
+                          : std::strcmp(c.tag, "next-hop") == 0 ? "index"
+                                                                : nullptr;
+        // A next-hop's own next-hop leaf is no entry.
+        if (key != nullptr && c.child_count > 0) {
+            const char *k = nullptr;
+            for (uint32_t j = 0; j < c.child_count; ++j)
+                if (std::strcmp(c.children[j].tag, key) == 0) k = c.children[j].value;
+            if (k == nullptr) continue;
+            here += std::string("[") + k + "]";
+        }
+        asked_leaves(c, here, want);
+    }
+}
+
+void answered_leaves(const yfw_host::out_node &n, const std::string &path, leaf_map &got) {
+    for (const yfw_host::out_node *c : n.children) {
+        std::string here = path + "/" + std::string(c->name());
+        if (c->schema->kind == yfw_host::schema_node::node_kind::list) {
+            for (const yfw_host::out_node *k : c->children)
+                if (k->schema->is_key && k->value()) here += "[" + std::string(*k->value()) + "]";
+        }
+        if (c->schema->is_leaf())
+            got[here] = std::string(c->value().value_or(std::string_view()));
+        else
+            answered_leaves(*c, here, got);
+    }
+}
+
+// An answer is OpenConfig data the module admits: written and read back as
+// data it must be accepted, and the same in both formats.
+void check_valid_answer(const yfw_host::out_node &doc) {
+    const auto &oc = yfw_host::yang_schema::get().oc_root();
+    std::string xml = yfw_host::write_document(doc, yfw_host::doc_format::xml, false);
+    std::string json = yfw_host::write_document(doc, yfw_host::doc_format::json, false);
+    yfw_host::input_error xerr, jerr;
+    auto from_xml = yfw_host::read_data_document(xml, "answer.xml", oc,
+                                                 yfw_host::document_role::data, xerr);
+    auto from_json = yfw_host::read_data_document(json, "answer.json", oc,
+                                                  yfw_host::document_role::data, jerr);
+    if (!from_xml || !from_json)
+        std::fprintf(stderr, "%s\n%s\n--- answer:\n%s\n", xerr.text().c_str(),
+                     jerr.text().c_str(), xml.c_str());
+    OCLR_FUZZ_CHECK(from_xml.has_value() && from_json.has_value());
+    OCLR_FUZZ_CHECK(yfw_host::to_xml(*from_xml->root, false) ==
+                    yfw_host::to_xml(*from_json->root, false));
+}
+
+// What get-config of everything answers from a configuration.
+void read_back(const yfw_host::data_tree &config, leaf_map &got) {
+    runtime &r = rt();
+    yfw_host::input_error lerr;
+    OCLR_FUZZ_CHECK(yfw_host::load_native_store(*config.root, "edited.xml", lerr).has_value());
+    yfw_host::request_tree data = yfw_host::request_tree_of(*config.root);
+    yfw_host::output_tree out;
+    out.entries_are_distinct(true);
+    OCLR_FUZZ_CHECK(walk({YFW_REQ_READ_CONFIG, false}, r.plug.record().native_root_walker, data,
+                         out) == 0);
+    std::string err;
+    const yfw_host::out_node *doc = out.document_of(yfw_host::yang_schema::get().oc_root(), err);
+    if (doc == nullptr) std::fprintf(stderr, "read back: %s\n", err.c_str());
+    OCLR_FUZZ_CHECK(doc != nullptr);
+    check_valid_answer(*doc);
+    answered_leaves(*doc, "", got);
+}
+
+}  // namespace
+
 void run_oc_request(yfw_host::request_tree &request, request_mode mode) {
     runtime &r = rt();
     const auto &schema = yfw_host::yang_schema::get();
     yfw_host::output_tree paths;
+    paths.keys_name_entries(&schema.native_root());
     if (walk(mode, r.plug.record().oc_root_walker, request, paths) != 0) return;
     for (const auto &a : paths.adds()) (void)yfw_host::format_add(a);
     std::string err;
     if (!paths.bind(schema.native_root(), err)) return;
 
     if (mode.kind == YFW_REQ_EDIT) {
-        // As ocmap does: the apply follows the record of adds, which the
-        // document's merging leaves behind.
+        // As ocmap does, to a copy of the store. What the apply accepts must
+        // be a store the next run loads, and read back as valid OpenConfig
+        // holding what the edit asked for.
         yfw_host::data_tree edited{r.config.clone_root()};
         yfw_host::apply_error aerr;
-        if (yfw_host::apply_edit(*edited.root, paths, aerr)) {
-            yfw_host::prune_empty_containers(*edited.root);
-            write_both(*edited.root, false);
+        if (yfw_host::apply_checked("", edited, paths, aerr)) {
+            std::string written = yfw_host::to_xml(*edited.root, false);
+            yfw_host::input_error rerr;
+            auto reread = yfw_host::read_data_document(written, "edited.xml", schema.native_root(),
+                                                       yfw_host::document_role::data, rerr);
+            if (!reread) std::fprintf(stderr, "%s\n", rerr.text().c_str());
+            OCLR_FUZZ_CHECK(reread.has_value());
+            leaf_map want, got;
+            asked_leaves(*request.root(), "", want);
+            read_back(edited, got);
+            for (const auto &[path, value] : want) {
+                auto it = got.find(path);
+                std::string answered = it == got.end() ? "(nothing)" : it->second;
+                if (answered == value) continue;
+                if (path.ends_with("/set-tag") && it != got.end() && tag_value(answered) == value)
+                    continue;
+                std::fprintf(stderr, "asked %s = %s, read back %s\n", path.c_str(),
+                             value.c_str(), answered.c_str());
+                OCLR_FUZZ_CHECK(!"an accepted edit reads back what it asked");
+            }
         }
         if (const yfw_host::out_node *doc = paths.document_of(schema.native_root(), err))
             write_both(*doc, true);
@@ -155,21 +283,26 @@ void run_oc_request(yfw_host::request_tree &request, request_mode mode) {
     yfw_host::selection selected(*r.config.root, *native->root);
     yfw_host::request_tree data = selected.request();
     yfw_host::output_tree out;
+    out.entries_are_distinct(true);
     if (walk(mode, r.plug.record().native_root_walker, data, out) != 0) return;
-    if (yfw_host::out_node *oc = out.document_of(schema.oc_root(), err)) {
-        yfw_host::apply_subtree_filter(*oc, *request.root());
-        write_both(*oc, false);
-    }
+    yfw_host::out_node *oc = out.document_of(schema.oc_root(), err);
+    OCLR_FUZZ_CHECK(oc != nullptr);
+    yfw_host::apply_subtree_filter(*oc, *request.root());
+    check_valid_answer(*oc);
 }
 
 void run_native_data(yfw_host::request_tree &data, request_mode mode) {
     runtime &r = rt();
     yfw_host::output_tree out;
+    out.entries_are_distinct(true);
     if (walk(mode, r.plug.record().native_root_walker, data, out) != 0) return;
     for (const auto &a : out.adds()) (void)yfw_host::format_add(a);
     std::string err;
-    if (const yfw_host::out_node *oc = out.document_of(yfw_host::yang_schema::get().oc_root(), err))
-        write_both(*oc, false);
+    // Native data the reader accepted always makes valid OpenConfig.
+    const yfw_host::out_node *oc = out.document_of(yfw_host::yang_schema::get().oc_root(), err);
+    if (oc == nullptr) std::fprintf(stderr, "%s\n", err.c_str());
+    OCLR_FUZZ_CHECK(oc != nullptr);
+    check_valid_answer(*oc);
 }
 
 }  // namespace oclr_fuzz

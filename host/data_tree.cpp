@@ -7,8 +7,6 @@
 #include <cstring>
 #include <mutex>
 
-#include <pugixml.hpp>
-
 namespace yfw_host {
 
 namespace {
@@ -258,7 +256,7 @@ std::string data_node::path() const {
     if (schema->kind == kind::list) {
         for (const schema_node *k : schema->keys) {
             const data_node *leaf = child(k);
-            if (leaf) p += "[" + k->name + "='" + leaf->value + "']";
+            if (leaf) p += "[" + k->name + "=" + quoted(leaf->value) + "]";
         }
     }
     return p;
@@ -292,123 +290,6 @@ std::unique_ptr<data_node> data_tree::clone_root() const {
     auto n = std::make_unique<data_node>();
     clone_into(*root, *n);
     return n;
-}
-
-// ------------------------------------------------------------------ XML in
-
-namespace {
-
-struct xml_reader {
-    const std::string &file;
-    const text_positions &positions;
-    input_error &err;
-    std::vector<std::pair<std::string_view, const char *>> scope;  // prefix, namespace
-
-    bool fail(const pugi::xml_node &at, std::string msg) {
-        err.file = file;
-        positions.locate(at.offset_debug(), err);
-        err.message = std::move(msg);
-        return false;
-    }
-
-    size_t push(const pugi::xml_node &el) {
-        size_t n = 0;
-        for (auto a : el.attributes()) {
-            if (std::strcmp(a.name(), "xmlns") == 0) {
-                scope.emplace_back(std::string_view(), a.value());
-                ++n;
-            } else if (std::strncmp(a.name(), "xmlns:", 6) == 0) {
-                scope.emplace_back(std::string_view(a.name() + 6), a.value());
-                ++n;
-            }
-        }
-        return n;
-    }
-
-    // The element's local name and namespace ("" when none is in scope).
-    std::pair<const char *, const char *> qname(const pugi::xml_node &el) const {
-        const char *colon = std::strchr(el.name(), ':');
-        std::string_view prefix = colon ? std::string_view(el.name(), colon - el.name()) : "";
-        for (auto it = scope.rbegin(); it != scope.rend(); ++it)
-            if (it->first == prefix) return {colon ? colon + 1 : el.name(), it->second};
-        return {colon ? colon + 1 : el.name(), ""};
-    }
-
-    bool build(const pugi::xml_node &el, data_node &node, unsigned depth) {
-        if (depth > 64) return fail(el, "elements nested deeper than 64 levels");
-        size_t pushed = push(el);
-        const schema_node &s = *node.schema;
-        bool has_text = *el.value() != '\0';  // text that came first (parse_embed_pcdata)
-        for (auto c : el.children()) {
-            if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) has_text = true;
-            if (c.type() != pugi::node_element) continue;
-            if (s.is_leaf()) return fail(c, "leaf <" + s.name + "> holds an element");
-            auto [local, ns] = qname(c);
-            const schema_node *cs = s.child(local);
-            if (cs == nullptr || std::strcmp(ns, cs->ns) != 0)
-                return fail(c, std::string("unknown element <") + c.name() + "> in namespace '" +
-                                   ns + "' under " + node.path());
-            data_node *existing =
-                cs->kind == kind::container || cs->kind == kind::leaf ? node.child(cs) : nullptr;
-            if (existing) return fail(c, "<" + cs->name + "> appears twice under " + node.path());
-            data_node *n = node.add(cs);
-            if (!build(c, *n, depth + 1)) return false;
-            if (cs->kind == kind::list && !check_entry(c, node, *n)) return false;
-        }
-        if (s.is_leaf()) {
-            node.value = el.child_value();
-            std::string why = yang_schema::get().check_value(s, node.value);
-            if (!why.empty())
-                return fail(el,
-                            "invalid value '" + node.value + "' of " + node.path() + ": " + why);
-        } else if (has_text) {
-            return fail(el, "<" + s.name + "> mixes text and elements");
-        }
-        scope.resize(scope.size() - pushed);
-        return true;
-    }
-
-    bool check_entry(const pugi::xml_node &el, data_node &parent, data_node &e) {
-        std::vector<std::string_view> keys;
-        if (!e.key_values(keys)) {
-            for (const schema_node *k : e.schema->keys)
-                if (!e.child(k))
-                    return fail(
-                        el, "entry of " + e.schema->path() + " without its key '" + k->name + "'");
-        }
-        data_node *first = parent.entry(e.schema, keys);
-        if (first == nullptr) parent.index_entry(&e);
-        if (first != nullptr && first != &e)
-            return fail(el, "duplicate entry " + e.path() + " (keys must be unique)");
-        return true;
-    }
-};
-
-}  // namespace
-
-std::optional<data_tree> data_tree_from_xml(std::string_view text, const std::string &file,
-                                            const schema_node &root_schema, input_error &err) {
-    return data_tree_from_xml_in_place(std::string(text), file, root_schema, err);
-}
-
-std::optional<data_tree> data_tree_from_xml_in_place(std::string &&text, const std::string &file,
-                                                     const schema_node &root_schema,
-                                                     input_error &err) {
-    // The wrapper, root and namespace checks are the request parser's, so
-    // both accept the same documents; the document is parsed once, where it
-    // is: a store is the largest input there is, and the tree copies every
-    // value out of it.
-    const text_positions positions(text);
-    pugi::xml_document doc;
-    pugi::xml_node root = request_tree::checked_xml_root(
-        doc, text, positions, file, root_schema.name.c_str(), root_schema.ns, err);
-    if (!root) return std::nullopt;
-    xml_reader r{file, positions, err, {}};
-    // The reader's scope: the declarations of the wrapper above the root.
-    if (pugi::xml_node top = doc.document_element(); top != root) r.push(top);
-    data_tree t = data_tree::empty(root_schema);
-    if (!r.build(root, *t.root, 1)) return std::nullopt;
-    return t;
 }
 
 // ------------------------------------------------------------------ output
@@ -455,8 +336,10 @@ void fill(request_tree &t, const data_node &from, yfw_map_node &to) {
     to.tag = from.schema->name.c_str();
     to.ns = from.schema->ns;
     if (from.schema->is_leaf()) {
+        // A copy: the native walk writes into values (it cuts the
+        // subinterface off an interface name).
         if (!from.value.empty()) {
-            to.value = from.value.c_str();
+            to.value = t.keep(from.value);
             to.flags |= YFW_NODE_HAS_VALUE;
         }
         return;

@@ -88,16 +88,6 @@ struct data_tree {
     std::unique_ptr<data_node> clone_root() const;
 };
 
-// Parses native data (XML rooted at router-static, bare or under a wrapper)
-// and checks it against the schema: unknown elements, invalid values,
-// missing or duplicate keys are refused with the file, line and column.
-std::optional<data_tree> data_tree_from_xml(std::string_view text, const std::string &file,
-                                            const schema_node &root_schema, input_error &err);
-// The same, parsing the text where it is; it is left overwritten.
-std::optional<data_tree> data_tree_from_xml_in_place(std::string &&text, const std::string &file,
-                                                     const schema_node &root_schema,
-                                                     input_error &err);
-
 enum class doc_format { xml, json };
 
 // Writes a document: a data tree, or an output tree's document
@@ -119,7 +109,7 @@ std::optional<data_tree> document_of(output_tree &out, const schema_node &root_s
                                      std::string &err);
 
 // A request or data tree over the nodes of a data tree, for a root walker.
-// Values point into the data tree, which must outlive the request tree.
+// It holds copies of the values; names point into the schema.
 request_tree request_tree_of(const data_node &root);
 
 // Combines a node's operation with a later one given to it by another add

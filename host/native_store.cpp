@@ -2,10 +2,13 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <charconv>
 #include <unordered_set>
 #include <vector>
 
+#include "document_reader.h"
+#include "plugin_limits.h"
 #include "sysdb_writer.h"
 
 namespace yfw_host {
@@ -89,7 +92,7 @@ std::string address_problem(const std::string &text, bool ipv4, unsigned char (&
 // A route's prefix: an address of its family, a length that fits it, no
 // bits set beyond the length (10.1.0.1/16 and 10.1.0.0/16 are one route).
 std::string prefix_problem(const std::string &prefix, const std::string &length, bool ipv4) {
-    std::string shown = "'" + prefix + "/" + length + "'";
+    std::string shown = quoted(prefix + "/" + length);
     unsigned char bytes[16] = {};
     std::string why = address_problem(prefix, ipv4, bytes);
     if (!why.empty()) return shown + ": the address " + why;
@@ -119,9 +122,9 @@ std::string next_hop_problem(const data_node &entry, const platform::native_next
     // An address that does not parse cannot key the entry at all.
     if (why.starts_with("is not a valid"))
         return "next-hop " + entry.path() + " has an address that is not a valid " +
-               (nh.ipv4 ? "IPv4" : "IPv6") + " address: '" + nh.next_hop_address + "'";
-    return "next-hop " + entry.path() + " has the address '" + nh.next_hop_address + "', which " +
-           why;
+               (nh.ipv4 ? "IPv4" : "IPv6") + " address: " + quoted(nh.next_hop_address);
+    return "next-hop " + entry.path() + " has the address " + quoted(nh.next_hop_address) +
+           ", which " + why;
 }
 
 // The routes of one address family of the default VRF's unicast table.
@@ -131,6 +134,46 @@ const data_node *prefixes_of(const data_node &config, const char *family) {
 }
 
 constexpr const char *families[] = {"vrfipv4", "vrfipv6"};
+
+// The OpenConfig index a native next-hop reads back under: its own index,
+// else the automatic index its keys make. Empty for the lists the native
+// walk does not turn into OpenConfig next-hops.
+std::string read_back_index(const data_node &entry, const platform::native_next_hop &nh) {
+    if (const data_node *own = find(&entry, "index")) return own->value;
+    const std::string &list = entry.schema->name;
+    if (list == "vrf-next-hop-interface-name")
+        return nh.interface_name == "Null0" ? "**oc-loc-rt:DROP**"
+                                            : "**" + nh.interface_name + "**";
+    if (list == "vrf-next-hop-next-hop-address") return "**" + nh.next_hop_address + "**";
+    if (list == "vrf-next-hop-interface-name-next-hop-address")
+        return "**" + nh.interface_name + "**" + nh.next_hop_address + "**";
+    return {};
+}
+
+// The limits of the next-hop's leaves, for routes an edit wrote rather
+// than a document the reader checked leaf by leaf.
+std::string leaf_limits_problem(const data_node &entry) {
+    for (const auto &c : entry.children) {
+        std::string why = leaf_limit_problem(c->schema->limit, c->value);
+        if (!why.empty()) return "next-hop " + entry.path() + ": " + quoted(c->value) + ": " + why;
+    }
+    return {};
+}
+
+// A next-hop entry as its list and keys name it within its route.
+std::string entry_name(const data_node &entry) {
+    std::string name = entry.schema->name;
+    for (const schema_node *k : entry.schema->keys)
+        if (const data_node *leaf = entry.child(k))
+            name += "[" + k->name + "=" + quoted(leaf->value) + "]";
+    return name;
+}
+
+bool is_ipv4_route(const data_node &route) {
+    for (const schema_node *s = route.schema; s != nullptr; s = s->parent)
+        if (s->name == "vrfipv4") return true;
+    return false;
+}
 
 // Checks a route and hands each of its next-hops, as the database keeps
 // it, to put. Returns what is wrong, or empty.
@@ -145,11 +188,30 @@ std::string visit_route(const data_node &route, bool ipv4, const Put &put) {
         return "route " + route.path() + " has the prefix " + why;
     const data_node *table = find(find(&route, "vrf-route"), "vrf-next-hop-table");
     if (table == nullptr) return {};
+    // Next-hops of a route are a handful: a sorted vector beats a set.
+    std::vector<std::pair<std::string, const data_node *>> indices;
     for (const auto &e : table->children) {
         platform::native_next_hop nh = next_hop(*e, base);
         if (std::string why = next_hop_problem(*e, nh); !why.empty()) return why;
+        if (std::string why = leaf_limits_problem(*e); !why.empty()) return why;
         if (std::string why = put(nh); !why.empty()) return why;
+        if (std::string index = read_back_index(*e, nh); !index.empty())
+            indices.emplace_back(std::move(index), e.get());
     }
+    std::sort(indices.begin(), indices.end());
+    for (std::size_t i = 1; i < indices.size(); ++i)
+        if (indices[i].first == indices[i - 1].first)
+            return "route " + route.path() + ": next-hops " +
+                   entry_name(*indices[i - 1].second) + " and " + entry_name(*indices[i].second) +
+                   " would both read back as the OpenConfig next-hop " +
+                   quoted(indices[i].first) + " (give them different indices)";
+    return {};
+}
+
+std::string entry_path_problem(const platform::native_next_hop &nh) {
+    if (platform::next_hop_entry_path(nh).empty())
+        return "prefix " + quoted(nh.prefix) + " is not a valid " + (nh.ipv4 ? "IPv4" : "IPv6") +
+               " address";
     return {};
 }
 
@@ -163,8 +225,8 @@ std::optional<store_load_stats> load_native_store(const data_node &config, const
     // next-hop records first would take more memory than its tree.
     auto put = [&stats](const platform::native_next_hop &nh) -> std::string {
         if (platform::sysdb_write_next_hop(nh) != 0)
-            return "prefix '" + nh.prefix + "' is not a valid " + (nh.ipv4 ? "IPv4" : "IPv6") +
-                   " address";
+            return "prefix " + quoted(nh.prefix) + " is not a valid " +
+                   (nh.ipv4 ? "IPv4" : "IPv6") + " address";
         ++stats.next_hops;
         return {};
     };
@@ -189,19 +251,18 @@ std::optional<store_load_stats> load_native_store(const data_node &config, const
 
 std::optional<store_load_stats> load_native_store(std::string_view text, const std::string &file,
                                                   input_error &err) {
-    auto tree = data_tree_from_xml(text, file, yang_schema::get().native_root(), err);
+    auto tree = read_data_document(text, file, yang_schema::get().native_root(),
+                                   document_role::data, err);
     if (!tree) return std::nullopt;
     return load_native_store(*tree->root, file, err);
 }
 
+std::string native_route_problem(const data_node &route) {
+    return visit_route(route, is_ipv4_route(route), entry_path_problem);
+}
+
 std::string check_native_routes(const data_node &config,
                                 const std::unordered_set<const data_node *> &routes) {
-    auto put = [](const platform::native_next_hop &nh) -> std::string {
-        if (platform::next_hop_entry_path(nh).empty())
-            return "prefix '" + nh.prefix + "' is not a valid " + (nh.ipv4 ? "IPv4" : "IPv6") +
-                   " address";
-        return {};
-    };
     if (routes.empty()) return {};
     // In the store's order, so the first problem named is the one a load
     // of the whole store would name.
@@ -210,7 +271,9 @@ std::string check_native_routes(const data_node &config,
         if (prefixes == nullptr) continue;
         for (const auto &p : prefixes->children) {
             if (!routes.contains(p.get())) continue;
-            if (std::string why = visit_route(*p, family[6] == '4', put); !why.empty()) return why;
+            if (std::string why = visit_route(*p, family[6] == '4', entry_path_problem);
+                !why.empty())
+                return why;
         }
     }
     return {};

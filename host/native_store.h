@@ -29,6 +29,14 @@ std::optional<store_load_stats> load_native_store(const data_node &config, const
 std::optional<store_load_stats> load_native_store(std::string_view text, const std::string &file,
                                                   input_error &err);
 
+// What keeps a mapped route (a vrf-prefix entry of the default VRF's
+// unicast table) from loading into the database or from reading back as
+// valid OpenConfig, as a sentence without the file; empty when nothing.
+// Besides what the database can key, this includes next-hops that would
+// read back under one OpenConfig index (an own index equal to another's,
+// or to another's automatic index), which would make one entry of two.
+std::string native_route_problem(const data_node &route);
+
 // What load_native_store would refuse in these routes (vrf-prefix entries
 // of config), as its error message without the file, or empty when they
 // load. The rest of config is not looked at: an edit checks only the routes

@@ -48,6 +48,7 @@ output_tree &output_tree::operator=(output_tree &&other) noexcept {
     other.last_ns_ = {};
     adds_ = std::move(other.adds_);
     record_ = other.record_;
+    distinct_entries_ = other.distinct_entries_;
     key_schema_ = other.key_schema_;
     bound_to_ = other.bound_to_;
     document_ = other.document_;
@@ -234,6 +235,11 @@ bool bind_children(out_node &n, std::string &err) {
 // none and stand alone.
 class normaliser {
 public:
+    explicit normaliser(bool distinct_entries) : distinct_(distinct_entries) {}
+
+    // Set when two entries started apart ended with the same keys.
+    const std::string &collision() const { return collision_; }
+
     void children_of(out_node &n) {
         if (n.schema->is_leaf()) return;
         for (out_node *c = n.children.take(); c != nullptr;) {
@@ -259,6 +265,16 @@ public:
     }
 
 private:
+    static std::string keys_text(const out_node &e) {
+        std::string s;
+        for (const schema_node *k : e.schema->keys)
+            for (const out_node *kc : e.children)
+                if (kc->schema == k && kc->value()) s += "[" + k->name + "=" + quoted(*kc->value()) + "]";
+        return s;
+    }
+
+    bool distinct_;
+    std::string collision_;
     // Parents with more children than this get an index instead of a scan:
     // the list of all routes has hundreds of thousands.
     static constexpr std::size_t scan_limit = 16;
@@ -302,6 +318,9 @@ private:
         std::string id;
         bool named = identity(*c, id);
         if (out_node *e = named ? find(parent, *c, id) : nullptr) {
+            if (distinct_ && e->list_entry && c->list_entry && collision_.empty())
+                collision_ = "two entries of " + e->schema->path() + " have the keys " +
+                             keys_text(*e) + ": one of them would be lost";
             merge_into(*e, *c);
             return;
         }
@@ -352,7 +371,7 @@ bool output_tree::bind(const schema_node &root, std::string &err) {
 out_node *output_tree::document_of(const schema_node &root, std::string &err) {
     if (document_ != nullptr && bound_to_ == &root) return document_;
     if (!bind(root, err)) return nullptr;
-    normaliser merge;
+    normaliser merge(distinct_entries_);
     for (out_node *top = root_.children.take(); top != nullptr;) {
         out_node *next = top->next_sibling;
         if (document_ == nullptr) {
@@ -367,6 +386,10 @@ out_node *output_tree::document_of(const schema_node &root, std::string &err) {
     if (document_ == nullptr) {
         document_ = append_child(&root_, qualified(intern(root.name), intern(root.ns)));
         document_->schema = &root;
+    }
+    if (!merge.collision().empty()) {
+        err = merge.collision();
+        return nullptr;
     }
     sort_children(*document_);
     return document_;

@@ -3,11 +3,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <random>
 #include <unordered_set>
 
 #include <fcntl.h>
@@ -15,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "document_reader.h"
 #include "native_store.h"
 
 namespace yfw_host {
@@ -23,11 +23,51 @@ using kind = schema_node::node_kind;
 
 // ------------------------------------------------------------------ files
 
+namespace {
+
+std::string directory_of(const std::string &path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string failed(const std::string &what, const std::string &file) {
+    return file + ": " + what + ": " + std::strerror(errno);
+}
+
+std::string temporary_name(const std::string &path) {
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    std::string name = path + ".tmp.";
+    for (int i = 0; i < 12; ++i) name += letters[random() % (sizeof letters - 1)];
+    return name;
+}
+
+}  // namespace
+
+std::string resolved_store_path(const std::string &path) {
+    std::string at = path;
+    // As many links as the kernel follows itself before it gives up.
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+        std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
+        ssize_t n = ::readlink(at.c_str(), target.data(), target.size());
+        if (n < 0) return at;
+        target.resize(static_cast<std::size_t>(n));
+        at = target.starts_with("/") ? target : directory_of(at) + "/" + target;
+    }
+    return at;
+}
+
 store_lock::store_lock(const std::string &store_path) {
-    std::string path = store_path + ".lock";
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    std::string path = resolved_store_path(store_path) + ".lock";
+    // Not following a link: one planted at the lock's path would otherwise
+    // make every writer create or truncate a file of its choosing.
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd_ < 0) {
-        error_ = path + ": cannot open the lock file: " + std::strerror(errno);
+        error_ = errno == ELOOP ? path + ": the lock file is a symbolic link; refusing to follow it"
+                                : path + ": cannot open the lock file: " + std::strerror(errno);
         return;
     }
     int rc;
@@ -46,58 +86,101 @@ store_lock::~store_lock() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-std::optional<data_tree> read_store(const std::string &path, input_error &err) {
-    const schema_node &root = yang_schema::get().native_root();
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        if (errno == ENOENT) return data_tree::empty(root);
-        err.file = path;
-        err.message = std::string("cannot open for reading: ") + std::strerror(errno);
-        return std::nullopt;
-    }
-    // Sized reads: a stream iterator would copy a store of tens of megabytes
-    // a character at a time.
-    std::string text;
+void store_lock::record_temporary(const std::string &path) {
+    // Losing this record costs only a file left behind, so failures are
+    // not errors of the apply.
+    if (::ftruncate(fd_, 0) == 0) (void)!::pwrite(fd_, path.data(), path.size(), 0);
+}
+
+void store_lock::clear_temporary() {
+    (void)!::ftruncate(fd_, 0);
+}
+
+void store_lock::remove_stale_temporary() {
+    char buf[4096];
+    ssize_t n = ::pread(fd_, buf, sizeof buf, 0);
+    if (n <= 0) return;
+    std::string stale(buf, static_cast<std::size_t>(n));
+    // Only a regular file, never through a link: the name is ours, what is
+    // there now might not be.
     struct stat st {};
-    if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode))
-        text.reserve(static_cast<std::size_t>(st.st_size));
-    char buf[65536];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-    bool bad = std::ferror(f) != 0;
-    std::fclose(f);
-    if (bad) {
-        err.file = path;
-        err.message = "cannot read";
+    if (::lstat(stale.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(stale.c_str());
+    clear_temporary();
+}
+
+std::optional<data_tree> read_store(const std::string &path, input_error &err,
+                                    std::uint64_t max_bytes) {
+    const schema_node &root = yang_schema::get().native_root();
+    err.file = path;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return data_tree::empty(root);
+        err.message = std::string("cannot open for reading: ") + std::strerror(errno);
+        err.tag = error_tag::operation_failed;
         return std::nullopt;
     }
-    return data_tree_from_xml_in_place(std::move(text), path, root, err);
+    struct stat st {};
+    std::string text;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        err.message = "is not a regular file";
+        err.tag = error_tag::operation_failed;
+    } else if (static_cast<std::uint64_t>(st.st_size) > max_bytes) {
+        err.message = "is larger (" + std::to_string(st.st_size) +
+                      " bytes) than the input limit of " + std::to_string(max_bytes) +
+                      " bytes (raise it with --max-input)";
+        err.tag = error_tag::too_big;
+    } else {
+        text.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t got = 0;
+        while (got < text.size()) {
+            ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        if (got != text.size()) {
+            err.message = "cannot read";
+            err.tag = error_tag::operation_failed;
+        }
+    }
+    ::close(fd);
+    if (!err.message.empty()) return std::nullopt;
+    auto config = read_data_document(text, path, root, document_role::data, err);
+    // A store that does not load is unusable whatever is wrong with it.
+    if (!config && !err.malformed()) err.message = "not a valid configuration: " + err.message;
+    return config;
 }
 
-namespace {
-
-std::string directory_of(const std::string &path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+std::string write_file_atomically(const std::string &path, const std::string &content,
+                                  store_lock &lock) {
+    return write_file_atomically(
+        path,
+        [&content](std::FILE *f) {
+            return std::fwrite(content.data(), 1, content.size(), f) == content.size();
+        },
+        lock);
 }
 
-std::string failed(const std::string &what, const std::string &file) {
-    return file + ": " + what + ": " + std::strerror(errno);
-}
-
-}  // namespace
-
-std::string write_file_atomically(const std::string &path, const std::string &content) {
-    return write_file_atomically(path, [&content](std::FILE *f) {
-        return std::fwrite(content.data(), 1, content.size(), f) == content.size();
-    });
-}
-
-std::string write_file_atomically(const std::string &path,
-                                  const std::function<bool(std::FILE *)> &write) {
-    std::string tmp = path + ".tmp.XXXXXX";
-    int fd = ::mkstemp(tmp.data());
-    if (fd < 0) return failed("cannot create a temporary file beside it", path);
+std::string write_file_atomically(const std::string &given_path,
+                                  const std::function<bool(std::FILE *)> &write, store_lock &lock) {
+    const std::string path = resolved_store_path(given_path);
+    lock.remove_stale_temporary();
+    // The name is recorded before the file exists, so that a writer killed
+    // at any moment leaves nothing the next one does not know of; a name
+    // that is taken already is someone else's file and is left alone.
+    std::string tmp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        tmp = temporary_name(path);
+        lock.record_temporary(tmp);
+        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        std::string error = failed("cannot create a temporary file beside it", path);
+        lock.clear_temporary();
+        return error;
+    }
     std::string error;
     // Keep the store's permissions; a new store gets the usual 0644.
     struct stat st {};
@@ -115,10 +198,9 @@ std::string write_file_atomically(const std::string &path,
         error = failed("cannot close", tmp);
     if (error.empty() && ::rename(tmp.c_str(), path.c_str()) != 0)
         error = failed("cannot rename over the store", tmp);
-    if (!error.empty()) {
-        ::unlink(tmp.c_str());
-        return error;
-    }
+    if (!error.empty()) ::unlink(tmp.c_str());
+    lock.clear_temporary();
+    if (!error.empty()) return error;
     // The rename is durable only once the directory entry is on disk.
     std::string dir = directory_of(path);
     int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -165,11 +247,8 @@ struct applier {
             p += chain[i]->name();
             if (i < schemas.size() && schemas[i] && schemas[i]->kind == kind::list)
                 for (const schema_node *k : schemas[i]->keys)
-                    if (std::optional<std::string_view> v = key_of(*chain[i], k)) {
-                        p += "[" + k->name + "='";
-                        p += *v;
-                        p += "']";
-                    }
+                    if (std::optional<std::string_view> v = key_of(*chain[i], k))
+                        p += "[" + k->name + "=" + quoted(*v) + "]";
         }
         return p;
     }
@@ -195,8 +274,8 @@ struct applier {
         std::string_view v = a.value ? *a.value : std::string_view();
         std::string why = yang_schema::get().check_value(*leaf.schema, v);
         if (!why.empty())
-            return fail("invalid-value", path(),
-                        "invalid value '" + std::string(v) + "' of " + path() + ": " + why);
+            return fail(error_tag::invalid_value, path(),
+                        "invalid value " + quoted(v) + " of " + path() + ": " + why);
         leaf.value.assign(v);
         return true;
     }
@@ -251,8 +330,8 @@ struct applier {
                                         " has no key '" + k->name + "'");
                     std::string why = yang_schema::get().check_value(*k, *v);
                     if (!why.empty())
-                        return fail("invalid-value", edit_path(chain, schemas, i),
-                                    "invalid key value '" + std::string(*v) + "' of " +
+                        return fail(error_tag::invalid_value, edit_path(chain, schemas, i),
+                                    "invalid key value " + quoted(*v) + " of " +
                                         edit_path(chain, schemas, i) + ": " + why);
                     keys.push_back(*v);
                 }
@@ -375,37 +454,13 @@ std::unordered_set<const data_node *> routes_reached(const data_node &config,
     return routes;
 }
 
-// Removes the temporary files of writers killed before their rename: named
-// FILE.tmp. and mkstemp's six letters or digits, beside the store. Nothing
-// else removes them, so each kill would leave one for good. Only safe under
-// the store's lock, which every writer holds while its own one exists.
-void remove_stale_temporaries(const std::string &path) {
-    namespace fs = std::filesystem;
-    const std::string prefix = fs::path(path).filename().string() + ".tmp.";
-    std::error_code ec;
-    for (fs::directory_iterator it(directory_of(path), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        std::string name = it->path().filename().string();
-        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix) ||
-            !std::all_of(name.begin() + prefix.size(), name.end(),
-                         [](unsigned char c) { return std::isalnum(c); }))
-            continue;
-        // Not following links: only a file a writer created is ours to remove.
-        std::error_code type_ec;
-        if (it->symlink_status(type_ec).type() != fs::file_type::regular) continue;
-        // A file that cannot be removed costs only its space; the apply
-        // itself does not depend on it, so it goes on.
-        std::error_code remove_ec;
-        fs::remove(it->path(), remove_ec);
-    }
-}
-
 }  // namespace
 
-bool commit_edit(const std::string &path, data_tree &config, const output_tree &edit,
-                 apply_error &err) {
+bool apply_checked(const std::string &name, data_tree &config, const output_tree &edit,
+                   apply_error &err) {
+    const std::string prefix = name.empty() ? std::string() : name + ": ";
     if (!apply_edit(*config.root, edit, err)) {
-        err.message = path + ": " + err.message;
+        err.message = prefix + err.message;
         return false;
     }
     prune_empty_containers(*config.root);
@@ -416,16 +471,22 @@ bool commit_edit(const std::string &path, data_tree &config, const output_tree &
     // the others loaded when the store was read.
     std::string why = check_native_routes(*config.root, routes_reached(*config.root, edit));
     if (!why.empty()) {
-        err.tag = "invalid-value";
-        err.message = path + ": the edit would leave a configuration that cannot be loaded: " + why;
+        err.tag = error_tag::invalid_value;
+        err.message = prefix + "the edit would leave a configuration that cannot be loaded: " + why;
         return false;
     }
-    remove_stale_temporaries(path);
+    return true;
+}
+
+bool commit_edit(const std::string &path, data_tree &config, const output_tree &edit,
+                 store_lock &lock, apply_error &err) {
+    if (!apply_checked(path, config, edit, err)) return false;
     // Written as it is produced: the text of a large store need not be held
     // whole beside its tree.
     const data_node &root = *config.root;
     err.message = write_file_atomically(
-        path, [&root](std::FILE *f) { return write_document(root, doc_format::xml, false, f); });
+        path, [&root](std::FILE *f) { return write_document(root, doc_format::xml, false, f); },
+        lock);
     return err.message.empty();
 }
 
@@ -442,9 +503,14 @@ void prune_empty_containers(data_node &root) {
 namespace {
 
 // A query node selects its whole subtree when it names nothing below it but
-// the keys of its entry.
+// the keys of its entry. An entry of a list without lists below (a
+// next-hop) is selected whole whatever the query names in it: the native
+// walk turns the whole entry into one OpenConfig entry, and a filter that
+// asks for part of that entry (its index, its config) is answered from the
+// whole of it, which the subtree filter then cuts.
 bool selects_whole(const data_node &q) {
     if (q.schema->is_leaf()) return true;
+    if (q.schema->kind == kind::list && !q.schema->lists_below) return true;
     for (const auto &c : q.children)
         if (!c->schema->is_key) return false;
     return true;

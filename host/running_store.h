@@ -3,6 +3,7 @@
 // under a lock, and selecting from it what a read asks for.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -17,13 +18,21 @@ namespace yfw_host {
 // plug-in's codes, so scripts can tell them apart).
 inline constexpr uint32_t store_apply_refused = 0xaaf2f000u;
 
-// An exclusive lock on FILE.lock, beside the store, held while it lives.
-// Every writer takes it for its whole read-modify-write, so concurrent
-// applies follow one another and none loses the other's update.
+// The file a store path stands for: symbolic links followed to their
+// target, even one that does not exist yet, so that writing the store
+// replaces the target and leaves the link in place.
+std::string resolved_store_path(const std::string &path);
+
+// An exclusive lock on FILE.lock, beside the store (FILE resolved), held
+// while it lives. Every writer takes it for its whole read-modify-write, so
+// concurrent applies follow one another and none loses the other's update.
+// The lock file also records the temporary file a writer is filling, so
+// that the next writer removes it when that writer was killed, and never
+// touches a file it did not make.
 class store_lock {
 public:
     // Blocks until the lock is held; on failure ok() is false and error()
-    // says why.
+    // says why. A symbolic link at the lock's path is refused, not followed.
     explicit store_lock(const std::string &store_path);
     ~store_lock();
     store_lock(const store_lock &) = delete;
@@ -31,25 +40,36 @@ public:
     bool ok() const { return fd_ >= 0; }
     const std::string &error() const { return error_; }
 
+    // The temporary file being written, for the next writer to find if
+    // this one dies; cleared once it is renamed or removed.
+    void record_temporary(const std::string &path);
+    void clear_temporary();
+    // Removes the temporary file a killed writer recorded, if it is still
+    // there.
+    void remove_stale_temporary();
+
 private:
     int fd_ = -1;
     std::string error_;
 };
 
 // Reads the store; a missing file is an empty configuration. Returns
-// nullopt with err set when the file cannot be read or is not valid native
-// data.
-std::optional<data_tree> read_store(const std::string &path, input_error &err);
+// nullopt with err set when the file cannot be read, is not a regular file,
+// is larger than max_bytes, or is not valid native data.
+std::optional<data_tree> read_store(const std::string &path, input_error &err,
+                                    std::uint64_t max_bytes = UINT64_MAX);
 
 // Replaces the file's content atomically: a temporary file in the same
 // directory is written and flushed to disk, renamed over the store, and the
 // directory is flushed, so a crash leaves either the old or the new store.
+// The caller holds the store's lock, which records the temporary file.
 // Returns an empty string, or what failed.
-std::string write_file_atomically(const std::string &path, const std::string &content);
+std::string write_file_atomically(const std::string &path, const std::string &content,
+                                  store_lock &lock);
 // The same with the content written by `write`, which returns false when
 // writing failed.
 std::string write_file_atomically(const std::string &path,
-                                  const std::function<bool(std::FILE *)> &write);
+                                  const std::function<bool(std::FILE *)> &write, store_lock &lock);
 
 // Why an edit was refused: the error tag (data-exists, data-missing,
 // invalid-value, unknown-element, missing-element), the node's path and a
@@ -68,12 +88,19 @@ struct apply_error {
 // On failure the tree may be partly edited: apply to a copy, or discard it.
 bool apply_edit(data_node &config, const output_tree &edit, apply_error &err);
 
-// Applies the edit to config and writes the result to path atomically.
-// Nothing is written when the edit is refused (err.tag set) or the write
-// fails (err.tag empty, err.message says what failed). The caller holds the
-// store's lock from before config was read.
+// Applies the edit to config and checks the result the way a store is
+// checked when it is read, for the routes the edit reached: what passes
+// here is what a write would store. name (the store file, or empty) starts
+// the messages.
+bool apply_checked(const std::string &name, data_tree &config, const output_tree &edit,
+                   apply_error &err);
+
+// Applies the edit to config (apply_checked) and writes the result to path
+// atomically. Nothing is written when the edit is refused (err.tag set) or
+// the write fails (err.tag empty, err.message says what failed). The caller
+// holds the store's lock from before config was read.
 bool commit_edit(const std::string &path, data_tree &config, const output_tree &edit,
-                 apply_error &err);
+                 store_lock &lock, apply_error &err);
 
 // Drops containers left without children (none of the native containers
 // has a meaning of its own), except the root.

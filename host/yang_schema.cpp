@@ -12,9 +12,10 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include <libyang/libyang.h>
+
+#include "value_types.h"
 
 namespace yfw_host {
 
@@ -47,7 +48,7 @@ std::string schema_node::path() const {
 
 struct yang_schema::impl {
     ly_ctx *ctx = nullptr;
-    std::mutex validate;  // libyang's error slot is per context
+    std::vector<std::unique_ptr<value_type>> types;
 };
 
 namespace {
@@ -94,10 +95,12 @@ value_class classify(const lysc_type *t) {
     }
 }
 
-void build(schema_node &parent, const lysc_node *first) {
+using type_owner = std::vector<std::unique_ptr<value_type>>;
+
+void build(schema_node &parent, const lysc_node *first, type_owner &types) {
     for (const lysc_node *n = first; n; n = n->next) {
         if (n->nodetype & (LYS_CHOICE | LYS_CASE)) {
-            build(parent, lysc_node_child(n));
+            build(parent, lysc_node_child(n), types);
             continue;
         }
         if (!(n->nodetype & (LYS_CONTAINER | LYS_LIST | LYS_LEAF | LYS_LEAFLIST))) continue;
@@ -108,6 +111,7 @@ void build(schema_node &parent, const lysc_node *first) {
         s->parent = &parent;
         s->ly = n;
         s->order = static_cast<uint16_t>(parent.children.size());
+        s->config = (n->flags & LYS_CONFIG_W) != 0;
         switch (n->nodetype) {
             case LYS_CONTAINER: s->kind = schema_node::node_kind::container; break;
             case LYS_LIST: s->kind = schema_node::node_kind::list; break;
@@ -115,20 +119,24 @@ void build(schema_node &parent, const lysc_node *first) {
             default: s->kind = schema_node::node_kind::leaf_list; break;
         }
         if (n->nodetype & (LYS_LEAF | LYS_LEAFLIST)) {
-            s->value = classify(reinterpret_cast<const lysc_node_leaf *>(n)->type);
+            const lysc_type *t = reinterpret_cast<const lysc_node_leaf *>(n)->type;
+            s->value = classify(t);
+            s->type = value_type::compile(t, types);
             s->is_key = (n->flags & LYS_KEY) != 0;
         }
         schema_node *raw = s.get();
         parent.children.push_back(std::move(s));
-        if (n->nodetype & (LYS_CONTAINER | LYS_LIST)) build(*raw, lysc_node_child(n));
+        if (n->nodetype & (LYS_CONTAINER | LYS_LIST)) build(*raw, lysc_node_child(n), types);
+        for (const auto &c : raw->children)
+            raw->lists_below |= c->kind == schema_node::node_kind::list || c->lists_below;
         if (raw->is_key) parent.keys.push_back(raw);
     }
 }
 
-std::unique_ptr<schema_node> root_of(const lys_module *m) {
+std::unique_ptr<schema_node> root_of(const lys_module *m, type_owner &types) {
     // A holder whose only child is the module's top container.
     auto holder = std::make_unique<schema_node>();
-    build(*holder, m->compiled->data);
+    build(*holder, m->compiled->data, types);
     if (holder->children.size() != 1) return nullptr;
     std::unique_ptr<schema_node> top = std::move(holder->children.front());
     top->parent = nullptr;
@@ -143,28 +151,13 @@ std::unique_ptr<schema_node> root_of(const lys_module *m) {
     std::abort();
 }
 
-bool in_range(const lysc_range *r, uint64_t v) {
-    if (r == nullptr) return true;
-    LY_ARRAY_COUNT_TYPE i;
-    LY_ARRAY_FOR(r->parts, i) {
-        if (v >= r->parts[i].min_u64 && v <= r->parts[i].max_u64) return true;
-    }
-    return false;
-}
-
-bool in_signed_range(const lysc_range *r, int64_t v) {
-    if (r == nullptr) return true;
-    LY_ARRAY_COUNT_TYPE i;
-    LY_ARRAY_FOR(r->parts, i) {
-        if (v >= r->parts[i].min_64 && v <= r->parts[i].max_64) return true;
-    }
-    return false;
-}
-
-std::size_t utf8_length(std::string_view s) {
-    std::size_t n = 0;
-    for (unsigned char c : s) n += (c & 0xc0) != 0x80;
-    return n;
+// Readers note which children of a node they have seen in a 64-bit mask
+// indexed by the child's order.
+bool fits_seen_masks(const schema_node &n) {
+    if (n.children.size() > 64) return false;
+    for (const auto &c : n.children)
+        if (!fits_seen_masks(*c)) return false;
+    return true;
 }
 
 }  // namespace
@@ -178,9 +171,12 @@ yang_schema::yang_schema() : impl_(std::make_unique<impl>()) {
         broken(native_module_name, impl_->ctx);
     if (lys_parse_mem(impl_->ctx, oc_yang_text, LYS_IN_YANG, &oc) != LY_SUCCESS)
         broken(oc_module_name, impl_->ctx);
-    native_ = root_of(native);
-    oc_ = root_of(oc);
+    native_ = root_of(native, impl_->types);
+    oc_ = root_of(oc, impl_->types);
     if (!native_ || !oc_) broken("top node", impl_->ctx);
+    for (const schema_node *top : {native_.get(), oc_.get()})
+        if (!fits_seen_masks(*top)) broken("node with more than 64 children", impl_->ctx);
+    assign_plugin_limits(*oc_, *native_);
 }
 
 yang_schema::~yang_schema() {
@@ -201,49 +197,14 @@ const schema_node *yang_schema::root(std::string_view ns, std::string_view name)
 }
 
 std::string yang_schema::check_value(const schema_node &leaf, std::string_view value) const {
-    const lysc_type *t = real_type(reinterpret_cast<const lysc_node_leaf *>(leaf.ly)->type);
-    // The types of the native module are checked here directly: libyang's
-    // own check stores every value in its dictionary, which costs more than
-    // parsing the whole document.
-    if (is_integer(t->basetype)) {
-        const auto *num = reinterpret_cast<const lysc_type_num *>(t);
-        bool is_signed = t->basetype == LY_TYPE_INT8 || t->basetype == LY_TYPE_INT16 ||
-                         t->basetype == LY_TYPE_INT32;
-        uint64_t width_max = t->basetype == LY_TYPE_UINT8    ? 0xff
-                             : t->basetype == LY_TYPE_UINT16 ? 0xffff
-                                                             : 0xffffffffu;
-        const char *end = value.data() + value.size();
-        if (is_signed) {
-            int64_t v = 0;
-            auto [p, ec] = std::from_chars(value.data(), end, v);
-            if (value.empty() || ec != std::errc() || p != end || !in_signed_range(num->range, v))
-                return "not a valid integer in the range of " + leaf.name;
-            return {};
-        }
-        uint64_t v = 0;
-        auto [p, ec] = std::from_chars(value.data(), end, v);
-        if (value.empty() || ec != std::errc() || p != end || v > width_max ||
-            !in_range(num->range, v))
-            return "not a number in the range of " + leaf.name;
-        return {};
-    }
-    if (t->basetype == LY_TYPE_BOOL) {
-        if (value != "true" && value != "false") return "not true or false";
-        return {};
-    }
-    if (t->basetype == LY_TYPE_STRING) {
-        const auto *str = reinterpret_cast<const lysc_type_str *>(t);
-        if (!in_range(str->length, utf8_length(value)))
-            return "length " + std::to_string(utf8_length(value)) +
-                   " is outside the allowed length";
-        if (str->patterns == nullptr) return {};
-    }
-    std::lock_guard<std::mutex> lock(impl_->validate);
-    LY_ERR rc = lyd_value_validate(impl_->ctx, leaf.ly, value.data(), value.size(), nullptr,
-                                   nullptr, nullptr);
-    if (rc == LY_SUCCESS || rc == LY_EINCOMPLETE) return {};
-    const char *msg = ly_errmsg(impl_->ctx);
-    return msg ? msg : "invalid value";
+    thread_local std::string scratch, why;
+    std::string_view canonical;
+    if (!canonical_value(*leaf.type, {value, lexical_kind::xml_text, nullptr}, leaf.module,
+                         scratch, canonical, why))
+        return why;
+    if (canonical != value)
+        return "is not in canonical form (write " + std::string(canonical) + ")";
+    return leaf_limit_problem(leaf.limit, value);
 }
 
 }  // namespace yfw_host

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "plugin_limits.h"
+
 struct lysc_node;
 
 namespace yfw_host {
@@ -25,6 +27,8 @@ enum class value_class : uint8_t {
     string_or_identity,  // a union of text types and an identity
 };
 
+struct value_type;
+
 struct schema_node {
     enum class node_kind : uint8_t { container, list, leaf, leaf_list };
 
@@ -33,7 +37,12 @@ struct schema_node {
     const char *module = nullptr;  // the module's name, as JSON qualifies members
     node_kind kind = node_kind::container;
     bool is_key = false;
+    bool config = true;        // false under "config false": state data
+    bool lists_below = false;  // some descendant is a list
     value_class value = value_class::string;
+    const value_type *type = nullptr;  // leaves
+    leaf_limit limit = leaf_limit::none;
+    entry_limit entry = entry_limit::none;
     uint16_t order = 0;  // position among the parent's children
     const schema_node *parent = nullptr;
     std::vector<std::unique_ptr<schema_node>> children;
@@ -56,7 +65,9 @@ public:
     // The root node of the module with this namespace and root name, or null.
     const schema_node *root(std::string_view ns, std::string_view name) const;
 
-    // Empty when the value is valid for the leaf, else why not.
+    // Empty when the value is valid for the leaf, in canonical form and
+    // within the leaf's limit, else why not. For values the host did not
+    // read from a document itself (what the plug-in writes into an edit).
     std::string check_value(const schema_node &leaf, std::string_view value) const;
 
     yang_schema(const yang_schema &) = delete;

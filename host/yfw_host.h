@@ -13,8 +13,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include <pugixml.hpp>
-
 #include "block_arena.h"
 #include "yfw_map.h"
 
@@ -26,29 +24,49 @@ inline constexpr const char *native_namespace =
     "http://velmo.example/ns/yang/Velmo-Ornat-ip-static-cfg";
 inline constexpr const char *netconf_namespace = "urn:ietf:params:xml:ns:netconf:base:1.0";
 
-// Unusable input: names the file, the position and what is wrong.
+// NETCONF error tags of the errors the host reports itself.
+namespace error_tag {
+inline constexpr const char *malformed_message = "malformed-message";
+inline constexpr const char *invalid_value = "invalid-value";
+inline constexpr const char *bad_element = "bad-element";
+inline constexpr const char *unknown_element = "unknown-element";
+inline constexpr const char *unknown_namespace = "unknown-namespace";
+inline constexpr const char *unknown_attribute = "unknown-attribute";
+inline constexpr const char *bad_attribute = "bad-attribute";
+inline constexpr const char *missing_element = "missing-element";
+inline constexpr const char *data_exists = "data-exists";
+inline constexpr const char *data_missing = "data-missing";
+inline constexpr const char *operation_failed = "operation-failed";
+inline constexpr const char *operation_not_supported = "operation-not-supported";
+inline constexpr const char *too_big = "too-big";
+inline constexpr const char *resource_denied = "resource-denied";
+}  // namespace error_tag
+
+// What is wrong with a document: the file and position, the document path
+// of the offending node when there is one, the NETCONF error tag and a
+// sentence saying what is wrong.
 struct input_error {
     std::string file;
     unsigned line = 0;
     unsigned column = 0;
     std::string message;
+    std::string tag = error_tag::malformed_message;
+    std::string path;
+    // "FILE:LINE:COLUMN: MESSAGE (tag: TAG)".
     std::string text() const;
+    // Malformed: the document cannot be read at all. Otherwise it was read
+    // and a value or node in it is refused.
+    bool malformed() const { return tag == error_tag::malformed_message; }
 };
+
+// A value as messages show it: in single quotes, control characters and
+// quotes escaped, cut to a bounded length, so that no value can make a
+// message span lines or run to megabytes.
+std::string quoted(std::string_view value);
+// The same for a whole line of text, without the quotes.
+std::string printable(std::string_view text, std::size_t limit = 1000);
 
 const char *operation_name(uint32_t op);
-
-// Line and column of a byte offset into a document, from the line breaks
-// recorded before it was parsed: parsing in place writes NULs over the
-// characters that end names and values, line breaks among them.
-class text_positions {
-public:
-    explicit text_positions(std::string_view text);
-    // Sets err's line and column (both from 1) for the offset.
-    void locate(std::ptrdiff_t offset, input_error &err) const;
-
-private:
-    std::vector<std::size_t> breaks_;  // offsets of the '\n's
-};
 
 // ------------------------------------------------------------------ trees
 
@@ -71,43 +89,6 @@ public:
     yfw_map_node *alloc_nodes(uint32_t count);
     // Keeps something the tree's texts point into alive as long as the tree.
     void hold(std::shared_ptr<const void> owner) { held_.push_back(std::move(owner)); }
-
-    // Builds the tree of the element `root_name` in `root_ns`, found as the
-    // document element or as a child of a wrapper element (config, filter,
-    // data). edit: mark every node as part of an adding request.
-    static std::optional<request_tree> from_xml(std::string_view text, const std::string &file,
-                                                const char *root_name, const char *root_ns,
-                                                bool edit, input_error &err);
-    // The same, parsing the text where it is, so that a large input is not
-    // held twice; the tree keeps it.
-    static std::optional<request_tree> from_xml_in_place(std::string &&text,
-                                                         const std::string &file,
-                                                         const char *root_name, const char *root_ns,
-                                                         bool edit, input_error &err);
-    // Parses the document in place in text (which doc then points into) and
-    // returns its root element, refusing (null, err set) exactly what
-    // from_xml refuses, without building a tree: for readers that build
-    // their own from the same parse. Errors are located through at, made
-    // from the text before the call.
-    static pugi::xml_node checked_xml_root(pugi::xml_document &doc, std::string &text,
-                                           const text_positions &at, const std::string &file,
-                                           const char *root_name, const char *root_ns,
-                                           input_error &err);
-    // The same from an RFC 7951 JSON document: the root is a top-level
-    // member "module:root_name" (or one inside a single wrapper object),
-    // operations come from "ietf-netconf:operation" metadata and identities
-    // of openconfig-local-routing reach the plug-in as oc-loc-rt:NAME.
-    static std::optional<request_tree> from_json(std::string_view text, const std::string &file,
-                                                 const char *root_name, const char *root_ns,
-                                                 bool edit, input_error &err);
-    // JSON when the first character that is not white space is '{', else XML.
-    static std::optional<request_tree> parse(std::string_view text, const std::string &file,
-                                             const char *root_name, const char *root_ns, bool edit,
-                                             input_error &err);
-    // The same, taking the text: XML is parsed in place (from_xml_in_place).
-    static std::optional<request_tree> parse_in_place(std::string &&text, const std::string &file,
-                                                      const char *root_name, const char *root_ns,
-                                                      bool edit, input_error &err);
 
     yfw_map_node *root_ = nullptr;
 
@@ -284,6 +265,10 @@ public:
     // (OpenConfig data) such an add renames the entry, as the native index
     // does with an OpenConfig next-hop's key.
     void keys_name_entries(const schema_node *root) { key_schema_ = root; }
+    // OpenConfig answers: every list entry the plug-in starts is one entry
+    // of the answer, so two that end with the same keys are refused by
+    // document_of instead of being merged into one (and one of them lost).
+    void entries_are_distinct(bool on) { distinct_entries_ = on; }
 
     std::string to_xml(bool with_operations) const;
 
@@ -332,6 +317,7 @@ private:
     // it grows.
     std::deque<output_add> adds_;
     bool record_ = true;
+    bool distinct_entries_ = false;
     const schema_node *key_schema_ = nullptr;
     const schema_node *bound_to_ = nullptr;
     out_node *document_ = nullptr;

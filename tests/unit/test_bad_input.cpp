@@ -1,8 +1,10 @@
-// Bad input of every kind, through the tool as a user runs it: `ocmap edit
-// --apply` must answer with the documented status and a clear error, and the
-// store must be byte for byte what it was. Status 2 is input the tool cannot
-// use (the message names the file, and the line and column for XML); status 1
-// is a refusal by the mapping or by the store, on one error line.
+// Bad input of every kind, through the tool as a user runs it. Every
+// refused edit must be refused the same way by `edit` (a dry run against
+// the store) and by `edit --apply`, with the documented status and one
+// clear, bounded error line, and the store must be byte for byte what it
+// was. Status 2 is input the tool cannot use (the message names the file,
+// and the line and column); status 1 is a refusal, on one line
+// "ocmap: error 0xXXXXXXXX: TEXT (tag: TAG)".
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -35,12 +37,15 @@ std::string native_route(const std::string &prefix, const std::string &len,
            "</vrf-next-hop-table></vrf-route></vrf-prefix>";
 }
 
+std::string address_hop(const std::string &address, const std::string &more = "") {
+    return "<vrf-next-hop-next-hop-address><next-hop-address>" + address +
+           "</next-hop-address>" + more + "</vrf-next-hop-next-hop-address>";
+}
+
 // 10.0.0.0/8 via 192.0.2.1 (index 1, metric 5), and 2001:db8::/32 out of an
 // interface with a description (index 1).
 const std::string BASE_STORE = routes_of(
-    native_route("10.0.0.0", "8",
-                 "<vrf-next-hop-next-hop-address><next-hop-address>192.0.2.1</next-hop-address>"
-                 "<metric>5</metric><index>1</index></vrf-next-hop-next-hop-address>"),
+    native_route("10.0.0.0", "8", address_hop("192.0.2.1", "<metric>5</metric><index>1</index>")),
     native_route("2001:db8::", "32",
                  "<vrf-next-hop-interface-name><interface-name>GigabitEthernet0/0/0/1"
                  "</interface-name><description>uplink</description><index>1</index>"
@@ -71,10 +76,29 @@ std::string via(const std::string &prefix, const std::string &address,
     return edit_doc(route(prefix, next_hop("1", "<next-hop>" + address + "</next-hop>" + extra)));
 }
 
+std::string interface(const std::string &name, const std::string &sub = "") {
+    return "<interface-ref><config><interface>" + name + "</interface>" +
+           (sub.empty() ? "" : "<subinterface>" + sub + "</subinterface>") +
+           "</config></interface-ref>";
+}
+
+std::string out_of(const std::string &name, const std::string &sub = "") {
+    return edit_doc(route("10.1.0.0/16", next_hop("1", "", interface(name, sub))));
+}
+
 std::string repeat(const std::string &s, size_t n) {
     std::string r;
     for (size_t i = 0; i < n; ++i) r += s;
     return r;
+}
+
+const std::string LR = "<local-routes xmlns=\"" + OC + "\">";
+const std::string JSON_ROOT = "{\"openconfig-local-routing:local-routes\": ";
+const std::string JSON_HOP = JSON_ROOT +
+                             "{\"static-routes\": {\"static\": [{\"prefix\": \"10.1.0.0/16\", "
+                             "\"next-hops\": {\"next-hop\": [{\"index\": \"1\", \"config\": {";
+std::string json_hop(const std::string &config) {
+    return JSON_HOP + config + "}}]}}]}}}";
 }
 
 struct bad_case {
@@ -86,9 +110,12 @@ struct bad_case {
     const char *request_name = "request.xml";
 };
 
-// Runs each case as `edit --apply` and checks status, error and store.
+const std::regex one_line("ocmap: [^\n]{1,2000}\n");
+const std::regex refusal("ocmap: error 0x[0-9a-f]{8}: [^\n]+ \\(tag: [a-z-]+\\)\n");
+
+// Runs each case as a dry run and as `edit --apply`, and checks status,
+// error and store.
 void expect_refused(const std::vector<bad_case> &cases) {
-    static const std::regex refusal("ocmap: error 0x[0-9a-f]{8}: [^\n]+\n");
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         scratch_dir dir;
@@ -96,19 +123,20 @@ void expect_refused(const std::vector<bad_case> &cases) {
         fs::path request = dir.path / c.request_name;
         spill(store, c.store);
         spill(request, c.request);
-        ocmap_run r =
-            run_ocmap({"edit", "--apply", "--store", store.string(), request.string()}, dir.path);
-        EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
-        if (c.status == 1) {
-            EXPECT_TRUE(std::regex_match(r.err, refusal)) << r.err;
-        }
-        // Unusable input is named: the request, or the store when it is the
-        // store that cannot be read.
-        if (c.status == 2) {
-            EXPECT_TRUE(r.err.starts_with("ocmap: " + request.string() + ":") ||
-                        r.err.starts_with("ocmap: " + store.string() + ":"))
-                << r.err;
+        for (bool apply : {false, true}) {
+            std::vector<std::string> args{"edit", "--store", store.string(), request.string()};
+            if (apply) args.insert(args.begin() + 1, "--apply");
+            ocmap_run r = run_ocmap(args, dir.path);
+            EXPECT_EQ(r.status, c.status) << r.err;
+            EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+            EXPECT_TRUE(std::regex_match(r.err, c.status == 1 ? refusal : one_line)) << r.err;
+            EXPECT_TRUE(r.out.empty()) << "nothing printed for a refused edit";
+            // Unusable input is named: the request, or the store when it is
+            // the store that cannot be read.
+            if (c.status == 2)
+                EXPECT_TRUE(r.err.starts_with("ocmap: " + request.string() + ":") ||
+                            r.err.starts_with("ocmap: " + store.string() + ":"))
+                    << r.err;
         }
         EXPECT_EQ(slurp(store), c.store) << "the store changed";
         for (const auto &f : fs::directory_iterator(dir.path))
@@ -117,13 +145,8 @@ void expect_refused(const std::vector<bad_case> &cases) {
     }
 }
 
-const std::string LR = "<local-routes xmlns=\"" + OC + "\">";
-const std::string JSON_ROOT = "{\"openconfig-local-routing:local-routes\": ";
-
-TEST(bad_input, malformed_or_truncated_documents) {
+TEST(bad_input, malformed_documents) {
     std::string good = via("10.1.0.0/16", "192.0.2.9");
-    // Text ahead of an element's children is parsed apart from text after
-    // them, so both places are tried, in a request and in the store.
     std::string store_with_text = BASE_STORE;
     store_with_text.replace(store_with_text.find("<default-vrf>"), 13, "<default-vrf>text");
     expect_refused({
@@ -131,178 +154,266 @@ TEST(bad_input, malformed_or_truncated_documents) {
          "<local-routes> mixes text and elements"},
         {"text after the elements", LR + "<static-routes/>text</local-routes>", 2,
          "<local-routes> mixes text and elements"},
-        {"store with text before the elements", good, 2, "<default-vrf> mixes text and elements",
-         store_with_text},
-        {"truncated XML", good.substr(0, good.size() / 2), 2, ":1:", "request.xml"},
+        {"store with text", good, 2, "<default-vrf> mixes text and elements", store_with_text},
+        {"truncated XML", good.substr(0, good.size() / 2), 2, "request.xml:1:"},
         {"mismatched end tag", LR + "<static-routes></local-routes>", 2,
-         "request.xml:1:81: malformed XML: Start-end tags mismatch"},
-        {"empty document", "", 2, "malformed XML: No document element found"},
-        {"text after the document", LR + "</local-routes>junk<", 2, "malformed XML"},
+         "request.xml:1:79: malformed XML: mismatched end tag </local-routes>"},
+        {"empty document", "", 2, "no document element"},
+        {"second root element", good + "<config/>", 2, "a second document element"},
+        {"text after the document", good + "junk", 2, "text after the document element"},
+        {"C0 control character", via("10.1.0.0/16", "192.0.2.9\x1b[31m"), 2,
+         "control character 0x1b"},
+        {"invalid UTF-8", via("10.1.0.0/16", "192.0.2.9\xc0\xaf"), 2, "invalid UTF-8"},
         {"no local-routes at all", "<config xmlns=\"" + NC + "\"/>", 2,
          "no <local-routes> in namespace " + OC},
         {"two local-routes", "<config>" + LR + "</local-routes>" + LR + "</local-routes></config>",
          2, "more than one <local-routes>"},
-        {"unknown operation", edit_doc("<static nc:operation=\"upsert\"/>"), 2,
-         "invalid operation 'upsert' on <static>"},
+        {"undeclared prefix", edit_doc("<x:static/>"), 2, "undeclared namespace prefix 'x'"},
+        {"DOCTYPE", "<!DOCTYPE c [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>" + good, 2,
+         "DOCTYPE declarations are not accepted"},
+        {"undefined entity", edit_doc(route("&x;", "")), 2,
+         "'&x;' is no predefined entity or character reference"},
+        {"character reference to NUL", edit_doc(route("10.1.0.0/16&#0;junk", "")), 2,
+         "'&#0;' refers to a character XML does not allow"},
         {"truncated JSON", JSON_ROOT + "{\"static-routes\": {", 2,
          "request.json:1:62: malformed JSON", BASE_STORE, "request.json"},
-        {"JSON that is no object", "[1]", 2, "must be a JSON object", BASE_STORE, "request.json"},
-        {"JSON leaf of the wrong kind", JSON_ROOT + "{\"static-routes\": {\"static\": [[1]]}}}", 2,
-         "nested arrays", BASE_STORE, "request.json"},
+        {"JSON that is no object", "[1]", 2, "expected an object at the top", BASE_STORE,
+         "request.json"},
+        {"JSON list entry that is no object", JSON_ROOT + "{\"static-routes\": {\"static\": [[1]]}}",
+         2, "expected an object for each entry of the list static", BASE_STORE, "request.json"},
+        {"JSON list given as an object",
+         JSON_ROOT + "{\"static-routes\": {\"static\": {\"prefix\": \"10.1.0.0/16\"}}}}", 2,
+         "expected an array of objects for the list static", BASE_STORE, "request.json"},
+        {"JSON array where a leaf belongs", json_hop("\"next-hop\": [\"192.0.2.9\"]"), 2,
+         "expected a single value for the leaf next-hop", BASE_STORE, "request.json"},
+        {"JSON config given as an array",
+         JSON_ROOT + "{\"static-routes\": {\"static\": [{\"prefix\": \"10.1.0.0/16\", \"config\": "
+                     "[]}]}}}",
+         2, "expected an object for config", BASE_STORE, "request.json"},
+        {"JSON number with a leading zero", json_hop("\"metric\": 05"), 2,
+         "malformed JSON: a number must not have a leading zero", BASE_STORE, "request.json"},
     });
 }
 
-TEST(bad_input, doctype_and_entity_tricks) {
-    const std::string laughs =
-        "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\">"
-        "<!ENTITY lol2 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">"
-        "<!ENTITY lol3 \"&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;\">]>" +
-        edit_doc(route("&lol3;", ""));
-    const std::string external =
-        "<!DOCTYPE c [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>" + edit_doc(route("&x;", ""));
-    expect_refused({
-        {"billion laughs", laughs, 2, "request.xml:1:32: DOCTYPE declarations are not accepted"},
-        {"external entity", external, 2, "DOCTYPE declarations are not accepted"},
-        // Without a DOCTYPE pugixml would keep "&x;" as text and hand it on.
-        {"undefined entity", edit_doc(route("&x;", "")), 2,
-         "malformed XML: '&x;' is no predefined entity"},
-        {"bare ampersand", via("10.1.0.0/16", "192.0.2.9", "<metric>1 & 2</metric>"), 2,
-         "malformed XML: '&' is no predefined entity"},
-        // &#0; would end the value early: "10.1.0.0/16&#0;junk" read as a good prefix.
-        {"character reference to NUL", edit_doc(route("10.1.0.0/16&#0;junk", "")), 2,
-         "'&#0;' is no predefined entity or character reference"},
-        {"JSON string with an escaped NUL",
-         JSON_ROOT + "{\"static-routes\": {\"static\": [{\"prefix\": \"10.1.0.0/16\\u0000x\"}]}}}",
-         2, "must not contain a NUL character", BASE_STORE, "request.json"},
-    });
-}
-
-TEST(bad_input, unknown_elements_and_namespaces) {
+TEST(bad_input, unknown_or_repeated_nodes) {
     std::string hop = next_hop("1", "<next-hop>192.0.2.9</next-hop><bogus>1</bogus>");
     expect_refused({
         {"unknown element in the module's namespace", edit_doc(route("10.1.0.0/16", hop)), 1,
-         "error 0xaaf2e600: Unsupported tag is specified in the request. (tag: bogus)"},
-        {"state in an edit", edit_doc("<static><prefix>10.0.0.0/8</prefix><state/></static>"), 1,
-         "(tag: state)"},
+         "unknown element <bogus> under /local-routes/static-routes/static[prefix='10.1.0.0/16']"
+         "/next-hops/next-hop[index='1']/config (tag: unknown-element)"},
         {"element of another module", edit_doc("<frob xmlns=\"urn:example:other\"/>"), 1,
-         "error 0xaaf2ee00: a node of another module cannot be added (tag: frob)"},
-        {"undeclared prefix", edit_doc("<x:static/>"), 2,
-         "undeclared namespace prefix 'x' on <x:static>"},
+         "element <frob> in namespace 'urn:example:other' under /local-routes/static-routes "
+         "(tag: unknown-namespace)"},
+        {"foreign element with a name of the module",
+         via("10.1.0.0/16", "192.0.2.9", "<metric xmlns=\"urn:example:other\">3</metric>"), 1,
+         "element <metric> in namespace 'urn:example:other'"},
         {"local-routes in the wrong namespace", "<local-routes xmlns=\"urn:example:other\"/>", 2,
          "no <local-routes> in namespace"},
-        {"JSON member of an unknown module", JSON_ROOT + "{\"example-other:frob\": {}}}", 2,
-         "unknown module 'example-other'", BASE_STORE, "request.json"},
-        {"JSON unknown member", JSON_ROOT + "{\"frob\": 1}}", 1, "(tag: frob)", BASE_STORE,
-         "request.json"},
-    });
-}
-
-TEST(bad_input, missing_empty_duplicate_and_mismatched_keys) {
-    std::string hop = next_hop("1", "<next-hop>192.0.2.9</next-hop>");
-    std::string json_twice =
-        JSON_ROOT +
-        "{\"static-routes\": {\"static\": [{\"prefix\": \"10.1.0.0/16\", \"prefix\": "
-        "\"10.2.0.0/16\", \"config\": {\"prefix\": \"10.2.0.0/16\"}}]}}}";
-    expect_refused({
-        {"route without its key",
-         edit_doc("<static><config><prefix>10.1.0.0/16</prefix></config></static>"), 1,
-         "error 0xaaf2e800: List key node error. (tag: prefix)"},
-        {"route with an empty key", edit_doc("<static><prefix/><config/></static>"), 1,
-         "error 0xaaf2e800: List key node error. (tag: prefix)"},
-        {"route with two keys",
+        {"unknown attribute", edit_doc("<static foo=\"1\"><prefix>10.1.0.0/16</prefix></static>"), 1,
+         "unknown attribute 'foo' on <static> (/local-routes/static-routes/static) (tag: "
+         "unknown-attribute)"},
+        {"unknown operation", edit_doc("<static nc:operation=\"upsert\"/>"), 1,
+         "invalid operation 'upsert' on /local-routes/static-routes/static (expected merge, "
+         "replace, create, delete or remove) (tag: bad-attribute)"},
+        {"leaf given twice",
+         via("10.1.0.0/16", "192.0.2.9", "<metric>1</metric><metric>2</metric>"), 1,
+         "<metric> is given twice in /local-routes/static-routes/static[prefix='10.1.0.0/16']/"
+         "next-hops/next-hop[index='1']/config (tag: bad-element)"},
+        {"key given twice",
          edit_doc("<static><prefix>10.1.0.0/16</prefix><prefix>10.1.0.0/16</prefix></static>"), 1,
-         "error 0xaaf2e800: List key node error. (tag: prefix)"},
-        {"next-hop without its index",
-         edit_doc(route("10.1.0.0/16",
-                        "<next-hop><config><next-hop>192.0.2.9</next-hop></config></next-hop>")),
-         1, "List key node error. (tag: index)"},
-        {"prefix against config/prefix",
-         edit_doc("<static><prefix>10.1.0.0/16</prefix><config><prefix>10.2.0.0/16</prefix>"
-                  "</config></static>"),
-         1, "error 0xaaf2e800: leafref value check fail (tag: prefix)"},
-        {"index against config/index",
-         edit_doc(route("10.1.0.0/16",
-                        "<next-hop><index>1</index><config><index>2</index>"
-                        "</config></next-hop>")),
-         1, "leafref value check fail (tag: index)"},
-        // The JSON parser keeps only the last of two equal members; without
-        // the host's check the first prefix would vanish unnoticed.
-        {"JSON key given twice", json_twice, 2,
-         "member /openconfig-local-routing:local-routes/static-routes/static/prefix appears twice",
+         "<prefix> is given twice"},
+        {"JSON member of an unknown module", JSON_ROOT + "{\"example-other:frob\": {}}}", 1,
+         "unknown module 'example-other' in member 'example-other:frob' under /local-routes "
+         "(tag: unknown-namespace)",
          BASE_STORE, "request.json"},
-        {"JSON leaf given twice",
-         JSON_ROOT + "{\"static-routes\": {\"static\": [{\"prefix\": \"10.1.0.0/16\", \"config\": "
-                     "{\"prefix\": \"10.1.0.0/16\", \"set-tag\": 1, \"set-tag\": 2}}]}}}",
-         2, "static/config/set-tag appears twice", BASE_STORE, "request.json"},
+        {"JSON unknown member", JSON_ROOT + "{\"frob\": 1}}", 1,
+         "unknown member 'frob' under /local-routes (tag: unknown-element)", BASE_STORE,
+         "request.json"},
+        {"JSON member given twice", json_hop("\"metric\": 1, \"metric\": 2"), 1,
+         "member 'metric' is given twice", BASE_STORE, "request.json"},
+        {"state in an edit", edit_doc("<static><prefix>10.0.0.0/8</prefix><state/></static>"), 1,
+         "(tag: state)"},
     });
 }
 
-TEST(bad_input, invalid_and_non_canonical_addresses_and_prefixes) {
-    // The mapping carries these texts over as they are; the store would key
-    // one route or next-hop under two spellings, so the apply refuses them.
+// Each row is one leaf value the types or the native side do not admit,
+// refused at the boundary with the value and the node's path.
+TEST(bad_input, values_outside_their_type_or_the_native_limits) {
+    auto tag = [](const std::string &t) {
+        return edit_doc(route("10.1.0.0/16", "", "<set-tag>" + t + "</set-tag>"));
+    };
+    auto with = [](const std::string &leaf) { return via("10.1.0.0/16", "192.0.2.9", leaf); };
+    const std::string not_tag = "is not an integer from 0 to 4294967295, or a string matching";
+    const std::string not_interface = "printable ASCII without spaces, '.', ',', '_' and '*'";
     expect_refused({
+        {"metric 2^32", with("<metric>4294967296</metric>"), 1,
+         "invalid value '4294967296' of /local-routes/static-routes/static[prefix='10.1.0.0/16']"
+         "/next-hops/next-hop[index='1']/config/metric: is not an integer from 0 to 4294967295 "
+         "(tag: invalid-value)"},
+        {"negative metric", with("<metric>-5</metric>"), 1, "invalid value '-5'"},
+        {"JSON metric as a string", json_hop("\"metric\": \"5\""), 1, "invalid value '5'",
+         BASE_STORE, "request.json"},
+        {"JSON metric as a fraction", json_hop("\"metric\": 1e1"), 1, "invalid value '1e1'",
+         BASE_STORE, "request.json"},
+        {"set-tag of nine hexadecimal digits", tag("fffffffff"), 1, not_tag},
+        {"set-tag 0x100000001", tag("0x100000001"), 1, not_tag},
+        {"set-tag 0x1g", tag("0x1g"), 1, not_tag},
+        {"set-tag 0x", tag("0x"), 1, not_tag},
+        {"subinterface abc", out_of("eth0", "abc"), 1, "invalid value 'abc'"},
+        {"subinterface -1", out_of("eth0", "-1"), 1, "invalid value '-1'"},
+        {"subinterface 0x1", out_of("eth0", "0x1"), 1, "invalid value '0x1'"},
+        {"subinterface 2^32", out_of("eth0", "4294967296"), 1, "invalid value '4294967296'"},
+        {"subinterface of ten digits", out_of("eth0", "4294967295"), 1,
+         "subinterfaces above 999999999 cannot be read back"},
+        {"interface with an underscore", out_of("eth_0"), 1, not_interface},
+        {"interface with a comma", out_of("eth,0"), 1, not_interface},
+        {"interface with a dot", out_of("eth0.5"), 1, not_interface},
+        {"interface of 64 bytes", out_of(repeat("G", 64)), 1,
+         "an interface name of 64 bytes is longer than the native side holds (63)"},
+        {"interface of 99 bytes with a subinterface", out_of(repeat("e", 99), "12345"), 1,
+         "an interface name of 99 bytes"},
+        {"interface and subinterface over 63 bytes", out_of(repeat("G", 60), "123"), 1,
+         "the interface name with its subinterface of 64 bytes"},
+        {"index of 128", edit_doc(route("10.1.0.0/16", next_hop(repeat("i", 128), ""))), 1,
+         "an index of 128 bytes"},
+        {"JSON index holding an escape character",
+         JSON_ROOT + "{\"static-routes\": {\"static\": [{\"prefix\": \"10.1.0.0/16\", \"next-hops\": "
+                     "{\"next-hop\": [{\"index\": \"1\\u001b[31m\"}]}}]}}}",
+         1, "invalid value '1\\x1b[31m'", BASE_STORE, "request.json"},
+        {"JSON value with a NUL", json_hop("\"index\": \"1\\u0000x\""), 1,
+         "must not contain a NUL character", BASE_STORE, "request.json"},
         {"host bits set", via("10.1.0.1/16", "192.0.2.9"), 1,
-         "bits are set beyond the prefix length (the network is 10.1.0.0/16) (tag: invalid-value)"},
+         "has bits set beyond the prefix length (the network is 10.1.0.0/16)"},
         {"IPv6 host bits set", via("2001:db8::1/64", "2001:db8::2"), 1,
          "(the network is 2001:db8::/64)"},
         {"IPv4 length 33", edit_doc(route("10.1.0.0/33", "")), 1,
-         "the length is not a number from 0 to 32"},
+         "is not an IPv4 prefix, or an IPv6 prefix"},
         {"length with a leading zero", via("10.1.0.0/016", "192.0.2.9"), 1,
-         "'10.1.0.0/016': the length is not a number from 0 to 32"},
-        {"IPv4 next-hop under an IPv6 prefix", via("2001:db8:1::/48", "192.0.2.9"), 1,
-         "not a valid IPv6 address: '192.0.2.9' (tag: invalid-value)"},
-        {"upper-case IPv6 prefix", via("2001:DB8:1::/48", "2001:db8::9"), 1,
-         "not in canonical form (write 2001:db8:1::)"},
-        {"uncompressed IPv6 next-hop", via("2001:db8:1::/48", "2001:db8:0:0:0:0:0:9"), 1,
-         "'2001:db8:0:0:0:0:0:9', which is not in canonical form (write 2001:db8::9)"},
-        {"no address at all", via("10.1.0.0/16", "300.1.1.1"), 1, "not a valid IPv4 address"},
-        // The plug-in finds no route for an address it cannot read and says so.
+         "invalid value '10.1.0.0/016'"},
         {"prefix without a length", via("10.1.0.0", "192.0.2.9"), 1,
-         "error 0xffffffff: Index lookup failed"},
+         "invalid value '10.1.0.0'"},
+        {"no address at all", via("10.1.0.0/16", "300.1.1.1"), 1,
+         "is not an IPv4 address, or an IPv6 address, or one of the identities DROP or "
+         "LOCAL_LINK"},
+        {"zoned next-hop", via("2001:db8:1::/48", "fe80::1%eth0"), 1,
+         "a next-hop address with a zone index cannot be stored natively"},
+        {"IPv6 next-hop on an IPv4 route", via("10.1.0.0/16", "2001:db8::9"), 1,
+         "next-hop '1' goes to the IPv6 address '2001:db8::9', and the route is IPv4"},
+        {"IPv4 next-hop on an IPv6 route", via("2001:db8:1::/48", "192.0.2.9"), 1,
+         "the IPv4 address '192.0.2.9', and the route is IPv6"},
+        {"identity that is not one", via("10.1.0.0/16", "oc:DROP"), 1,
+         "names the prefix 'oc', which is not declared"},
     });
 }
 
-TEST(bad_input, overlong_texts_in_every_copied_leaf) {
-    const std::string long_text = repeat("x", 300);
-    auto interface = [](const std::string &name, const std::string &sub = "") {
-        return "<interface-ref><config><interface>" + name + "</interface>" +
-               (sub.empty() ? "" : "<subinterface>" + sub + "</subinterface>") +
-               "</config></interface-ref>";
-    };
-    std::string stored_description = routes_of(native_route(
-        "10.2.0.0", "16",
-        "<vrf-next-hop-interface-name><interface-name>GigabitEthernet0/0/0/1</interface-name>"
-        "<description>" +
-            repeat("d", 30) + "</description><index>1</index></vrf-next-hop-interface-name>"));
+// A value is one line in a message however it was written, and cut short
+// when it is long.
+TEST(bad_input, error_lines_are_one_bounded_line) {
     expect_refused({
-        {"interface", edit_doc(route("10.1.0.0/16", next_hop("1", "", interface(long_text)))), 1,
-         "is outside the allowed length (tag: invalid-value)"},
-        {"interface one over the limit",
-         edit_doc(route("10.1.0.0/16", next_hop("1", "", interface(repeat("G", 65))))), 1,
-         "length 65 is outside the allowed length"},
-        {"subinterface",
-         edit_doc(
-             route("10.1.0.0/16", next_hop("1", "<next-hop>192.0.2.9</next-hop>",
-                                           interface("GigabitEthernet0/0/0/1", repeat("1", 120))))),
-         1, "has no key 'interface-name' (tag: missing-element)"},
-        {"index of 128",
-         edit_doc(
-             route("10.1.0.0/16", next_hop(repeat("i", 128), "<next-hop>192.0.2.9</next-hop>"))),
-         1, "length 128 is outside the allowed length"},
-        {"set-tag of 40 digits",
-         edit_doc(route("10.1.0.0/16", next_hop("1", "<next-hop>192.0.2.9</next-hop>"),
-                        "<set-tag>" + repeat("1", 40) + "</set-tag>")),
-         1, "error 0xaaf29e00: Invalid request"},
-        {"next-hop", via("10.1.0.0/16", "192.0.2.9" + long_text), 1, "not a valid IPv4 address"},
-        {"description of a stored next-hop", edit_doc(route("10.2.0.0/16", "")), 2,
-         "length 30 is outside the allowed length", stored_description},
+        {"a newline in a value", via("10.1.0.0/16", "192.0.2.9\nocmap: error forged"), 1,
+         "invalid value '192.0.2.9\\nocmap: error forged'"},
+        {"a value of a megabyte", via("10.1.0.0/16", repeat("1", 1 << 20)), 1,
+         "invalid value '" + repeat("1", 80) + "...'"},
     });
 }
 
-// The longest texts the native schema allows go through whole: a bounded copy
+TEST(bad_input, keys_and_conflicting_operations) {
+    std::string hop = next_hop("1", "<next-hop>192.0.2.9</next-hop>");
+    expect_refused({
+        {"route without its key",
+         edit_doc("<static><config><prefix>10.1.0.0/16</prefix></config></static>"), 1,
+         "error 0xaaf2e800: List key node error. (at /local-routes/static-routes/static) "
+         "(tag: prefix)"},
+        {"next-hop without its index",
+         edit_doc(route("10.1.0.0/16",
+                        "<next-hop><config><next-hop>192.0.2.9</next-hop></config></next-hop>")),
+         1, "List key node error."},
+        {"prefix against config/prefix",
+         edit_doc("<static><prefix>10.1.0.0/16</prefix><config><prefix>10.2.0.0/16</prefix>"
+                  "</config></static>"),
+         1, "error 0xaaf2e800: leafref value check fail"},
+        {"delete on the route's key",
+         edit_doc("<static><prefix nc:operation=\"delete\">10.0.0.0/8</prefix></static>"), 1,
+         "error 0xaaf2ea00: The key node should not have delete operation."},
+        {"delete of an absent route", edit_doc(route("10.9.0.0/16", "", "", "delete")), 1,
+         "vrf-prefix[prefix='10.9.0.0'][prefix-length='16'], which does not exist (tag: "
+         "data-missing)"},
+        {"delete of an absent next-hop",
+         edit_doc("<static><prefix>10.0.0.0/8</prefix><next-hops><next-hop "
+                  "nc:operation=\"delete\"><index>3</index></next-hop></next-hops></static>"),
+         1,
+         "error 0x40818600: nothing stored matches the request (at /local-routes/static-routes/"
+         "static[prefix='10.0.0.0/8']/next-hops/next-hop[index='3']) (tag: data-missing)"},
+        {"create of an existing route", edit_doc(route("10.0.0.0/8", hop, "", "create")), 1,
+         "which already exists (tag: data-exists)"},
+        {"create of one route twice",
+         edit_doc(route("10.1.0.0/16", "", "", "create") + route("10.1.0.0/16", "", "", "create")),
+         1, "vrf-prefix[prefix='10.1.0.0'][prefix-length='16'], which already exists"},
+        {"a DROP next-hop with an interface",
+         edit_doc(route("10.1.0.0/16", next_hop("1", "<next-hop>DROP</next-hop>",
+                                                interface("eth0")))),
+         1,
+         "error 0xaaf29e00: Interface configuration is not allowed when next-hop is drop (at "
+         "/local-routes/static-routes/static[prefix='10.1.0.0/16']/next-hops/next-hop[index='1']) "
+         "(tag: invalid-value)"},
+    });
+}
+
+// What a store or native data may not hold, because the database could not
+// key it or a read could not give it back as valid OpenConfig: refused by
+// --store (unusable, status 2) and by to-oc (refused, status 1) alike.
+TEST(bad_input, native_data_that_cannot_be_read_back) {
+    auto hop_index = [](const char *address, const char *index) {
+        return address_hop(address, index ? std::string("<index>") + index + "</index>" : "");
+    };
+    struct row {
+        const char *name;
+        std::string routes;
+        std::string error;
+    } rows[] = {
+        {"host bits beside the canonical twin",
+         native_route("10.0.0.0", "8", "") + native_route("10.0.0.1", "8", ""),
+         "has the prefix '10.0.0.1/8': bits are set beyond the prefix length"},
+        {"a zoned next-hop", native_route("10.0.0.0", "8", address_hop("fe80::1%eth0")),
+         "not a valid IPv4 address: 'fe80::1%eth0'"},
+        {"prefix length 33", native_route("10.0.0.0", "33", ""),
+         "the length is not a number from 0 to 32"},
+        {"two next-hops with one index",
+         native_route("10.0.0.0", "8", hop_index("192.0.2.1", "1") + hop_index("192.0.2.2", "1")),
+         "would both read back as the OpenConfig next-hop '1'"},
+        {"an index equal to another next-hop's automatic index",
+         native_route("10.0.0.0", "8",
+                      hop_index("192.0.2.1", nullptr) + hop_index("192.0.2.2", "**192.0.2.1**")),
+         "would both read back as the OpenConfig next-hop '**192.0.2.1**'"},
+        {"an empty index", native_route("10.0.0.0", "8", hop_index("192.0.2.1", "")),
+         "an empty index would give a next-hop no one can name"},
+        {"a subinterface of ten digits",
+         native_route("10.0.0.0", "8",
+                      "<vrf-next-hop-interface-name><interface-name>eth0.1234567890"
+                      "</interface-name></vrf-next-hop-interface-name>"),
+         "the subinterface after the '.' must be a number from 1 to 999999999"},
+        {"a non-canonical address", native_route("10.0.0.0", "8", address_hop("::FFFF:1.2.3.4")),
+         "not a valid IPv4 address"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.name);
+        scratch_dir dir;
+        std::string data = (dir.path / "data.xml").string();
+        spill(data, routes_of(r.routes));
+        ocmap_run to_oc = run_ocmap({"to-oc", data}, dir.path);
+        EXPECT_EQ(to_oc.status, 1) << to_oc.err;
+        EXPECT_NE(to_oc.err.find(r.error), std::string::npos) << to_oc.err;
+        EXPECT_TRUE(to_oc.out.empty());
+        ocmap_run read = run_ocmap({"get-config", "--store", data}, dir.path);
+        EXPECT_EQ(read.status, 2) << read.err;
+        EXPECT_NE(read.err.find(r.error), std::string::npos) << read.err;
+    }
+}
+
+// The longest texts the native side keeps go through whole: a bounded copy
 // in the mapping that cut them would store a different interface or index.
 TEST(bad_input, texts_at_their_limits_arrive_whole) {
-    const std::string interface = "GigabitEthernet0/0/0/" + repeat("9", 43);  // 64
+    const std::string interface_name = "GigabitEthernet0/0/0/" + repeat("9", 42);  // 63
     const std::string index = repeat("i", 127);
     const std::string description = repeat("d", 29);
     std::string store = routes_of(native_route(
@@ -311,9 +422,7 @@ TEST(bad_input, texts_at_their_limits_arrive_whole) {
         "<description>" +
             description + "</description><index>1</index></vrf-next-hop-interface-name>"));
     std::string request =
-        edit_doc(route("10.1.0.0/16", next_hop(index, "",
-                                               "<interface-ref><config><interface>" + interface +
-                                                   "</interface></config></interface-ref>")) +
+        edit_doc(route("10.1.0.0/16", next_hop(index, "", interface(interface_name))) +
                  // Moving the stored next-hop to the list with an address carries its
                  // description over.
                  route("10.2.0.0/16", next_hop("1", "<next-hop>192.0.2.5</next-hop>")));
@@ -325,27 +434,39 @@ TEST(bad_input, texts_at_their_limits_arrive_whole) {
         run_ocmap({"edit", "--apply", "--store", s, (dir.path / "request.xml").string()}, dir.path);
     ASSERT_EQ(r.status, 0) << r.err;
     std::string after = slurp(dir.path / "store.xml");
-    EXPECT_NE(after.find("<interface-name>" + interface + "</interface-name>"), std::string::npos);
+    EXPECT_NE(after.find("<interface-name>" + interface_name + "</interface-name>"),
+              std::string::npos);
     EXPECT_NE(after.find("<index>" + index + "</index>"), std::string::npos);
     EXPECT_NE(after.find("<vrf-next-hop-interface-name-next-hop-address>"), std::string::npos);
     EXPECT_NE(after.find("<description>" + description + "</description>"), std::string::npos);
+    // And stay editable: the next-hop at the longest interface name changes.
+    spill(dir.path / "metric.xml",
+          edit_doc("<static><prefix>10.1.0.0/16</prefix><next-hops><next-hop><index>" + index +
+                   "</index><config><metric>7</metric></config></next-hop></next-hops></static>"));
+    r = run_ocmap({"edit", "--apply", "--store", s, (dir.path / "metric.xml").string()}, dir.path);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(slurp(dir.path / "store.xml").find("<metric>7</metric>"), std::string::npos);
 }
 
+// Nesting far deeper than any request ends in one clean refusal, whatever
+// problem the readers meet first, never in an exhausted stack.
 TEST(bad_input, deep_nesting_is_refused_without_exhausting_the_stack) {
     const size_t depth = 100000;
-    std::string xml = LR + repeat("<a>", depth) + repeat("</a>", depth) + "</local-routes>";
-    std::string objects = JSON_ROOT + repeat("{\"a\": ", depth) + "1" + repeat("}", depth) + "}";
-    std::string arrays = JSON_ROOT + "{\"a\": " + repeat("[", depth) + repeat("]", depth) + "}}";
-    std::string deep_store = "<router-static xmlns=\"" + NATIVE + "\">" + repeat("<a>", depth) +
-                             repeat("</a>", depth) + "</router-static>";
-    expect_refused({
-        {"XML elements", xml, 2, "request.xml:1:"},
-        {"JSON objects", objects, 2, "members nested deeper than 64 levels", BASE_STORE,
-         "request.json"},
-        {"JSON arrays", arrays, 2, "nested arrays", BASE_STORE, "request.json"},
-        {"store", via("10.1.0.0/16", "192.0.2.9"), 2, "elements nested deeper than 64 levels",
-         deep_store},
-    });
+    const std::string documents[] = {
+        LR + "<static-routes>" + repeat("<static>", depth),
+        LR + repeat("<a>", depth) + repeat("</a>", depth) + "</local-routes>",
+        JSON_ROOT + repeat("{\"static-routes\": ", depth) + "1" + repeat("}", depth) + "}",
+        JSON_ROOT + "{\"static-routes\": " + repeat("[", depth) + repeat("]", depth) + "}}",
+    };
+    scratch_dir dir;
+    for (const auto &doc : documents) {
+        spill(dir.path / "deep", doc);
+        for (const char *command : {"edit", "to-oc"}) {
+            ocmap_run r = run_ocmap({command, (dir.path / "deep").string()}, dir.path);
+            EXPECT_TRUE(r.status == 1 || r.status == 2) << r.status << " " << r.err;
+            EXPECT_TRUE(std::regex_match(r.err, one_line)) << r.err;
+        }
+    }
 }
 
 // 65,536 is where a 16-bit count wraps. A refusal at the very end of a huge
@@ -380,46 +501,75 @@ TEST(bad_input, huge_counts_apply_whole_or_not_at_all) {
     EXPECT_EQ(statics, routes + 2u);
 }
 
-TEST(bad_input, conflicting_operations) {
-    std::string hop = next_hop("1", "<next-hop>192.0.2.9</next-hop>");
-    expect_refused({
-        {"delete on the route's key",
-         edit_doc("<static><prefix nc:operation=\"delete\">10.0.0.0/8</prefix></static>"), 1,
-         "error 0xaaf2ea00: The key node should not have delete operation."},
-        {"delete of an absent route", edit_doc(route("10.9.0.0/16", "", "", "delete")), 1,
-         "vrf-prefix[prefix='10.9.0.0'][prefix-length='16'], which does not exist (tag: "
-         "data-missing)"},
-        {"create of an existing route", edit_doc(route("10.0.0.0/8", hop, "", "create")), 1,
-         "which already exists (tag: data-exists)"},
-        {"create of one route twice",
-         edit_doc(route("10.1.0.0/16", "", "", "create") + route("10.1.0.0/16", "", "", "create")),
-         1, "vrf-prefix[prefix='10.1.0.0'][prefix-length='16'], which already exists"},
-        {"create of an existing next-hop",
-         edit_doc(route("10.0.0.0/8",
-                        "<next-hop nc:operation=\"create\"><index>1</index><config>"
-                        "<index>1</index><next-hop>192.0.2.1</next-hop></config>"
-                        "</next-hop>")),
-         1, "already exists (tag: data-exists)"},
-    });
+// What is not a document, or too large to read, is refused before anything
+// is allocated for it; output that cannot be written is a failure.
+TEST(bad_input, files_that_cannot_be_used) {
+    scratch_dir dir;
+    fs::create_directory(dir.path / "a-directory");
+    std::string request = (dir.path / "request.xml").string();
+    spill(request, via("10.1.0.0/16", "192.0.2.9"));
+    struct row {
+        const char *name;
+        std::vector<std::string> args;
+        std::string error;
+    } rows[] = {
+        {"a directory as the request", {"edit", (dir.path / "a-directory").string()},
+         "a-directory: is a directory, not a document (tag: operation-failed)"},
+        {"a directory as the store",
+         {"get-config", "--store", (dir.path / "a-directory").string()},
+         "a-directory: is not a regular file (tag: operation-failed)"},
+        {"a request over the input limit",
+         {"edit", "--max-input", "100", request},
+         "is larger than the input limit of 100 bytes (raise it with --max-input) (tag: too-big)"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.name);
+        ocmap_run run = run_ocmap(r.args, dir.path);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_NE(run.err.find(r.error), std::string::npos) << run.err;
+    }
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int full = ::open("/dev/full", O_WRONLY);
+        ::dup2(full, 1);
+        ::execl(OCMAP_PATH, OCMAP_PATH, "edit", request.c_str(), nullptr);
+        ::_exit(127);
+    }
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    EXPECT_EQ(status_of(st), 2) << "an answer that could not be written";
 }
 
-TEST(bad_input, values_out_of_range) {
-    auto with = [](const std::string &leaf) { return via("10.1.0.0/16", "192.0.2.9", leaf); };
-    expect_refused({
-        {"metric 2^32", with("<metric>4294967296</metric>"), 1, "invalid value '4294967296' of "},
-        {"negative metric", with("<metric>-5</metric>"), 1,
-         "/metric: not a number in the range of metric (tag: invalid-value)"},
-        {"metric that is no number", with("<metric>five</metric>"), 1,
-         "not a number in the range of metric"},
-        {"set-tag 2^32",
-         edit_doc(route("10.1.0.0/16", next_hop("1", "<next-hop>192.0.2.9</next-hop>"),
-                        "<set-tag>4294967296</set-tag>")),
-         1, "/tag: not a number in the range of tag"},
-        {"IPv6 length 129", edit_doc(route("2001:db8:1::/129", "")), 1,
-         "[prefix-length='129']: not a number in the range of prefix-length"},
-        {"IPv4 length 128", edit_doc(route("10.1.0.0/128", "")), 1,
-         "the length is not a number from 0 to 32"},
-    });
+// The store's path may be a link: the write goes to its target. The lock
+// is never followed, and only the temporary file a killed writer recorded
+// is ever removed.
+TEST(bad_input, store_file_hygiene) {
+    scratch_dir dir;
+    fs::create_directory(dir.path / "real");
+    fs::path target = dir.path / "real" / "store.xml";
+    fs::path link = dir.path / "store.xml";
+    spill(target, BASE_STORE);
+    fs::create_symlink("real/store.xml", link);
+    spill(dir.path / "request.xml", via("10.1.0.0/16", "192.0.2.9"));
+    // Looks like a temporary name of the store, but is a user's file.
+    spill(dir.path / "real" / "store.xml.tmp.abc123", "mine");
+    ocmap_run r = run_ocmap({"edit", "--apply", "--store", link.string(),
+                             (dir.path / "request.xml").string()},
+                            dir.path);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_NE(slurp(target).find("10.1.0.0"), std::string::npos) << "written through the link";
+    EXPECT_EQ(slurp(dir.path / "real" / "store.xml.tmp.abc123"), "mine");
+
+    // A dangling link where the lock file goes is refused, not created.
+    fs::path victim = dir.path / "victim";
+    fs::create_symlink(victim, dir.path / "other.xml.lock");
+    r = run_ocmap({"edit", "--apply", "--store", (dir.path / "other.xml").string(),
+                   (dir.path / "request.xml").string()},
+                  dir.path);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("the lock file is a symbolic link"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(victim));
 }
 
 }  // namespace

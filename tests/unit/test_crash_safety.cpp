@@ -208,7 +208,7 @@ TEST(crash_safety, a_killed_apply_leaves_the_old_or_the_new_store) {
     EXPECT_GE(outcomes[in_write], in_write_wanted) << report;
 
     // An apply that finishes removes what the killed ones left, and only
-    // that: a name of another length is not a temporary file of the store.
+    // that: a file no writer recorded is not theirs, whatever its name.
     const fs::path not_ours = dir.path / "store.xml.tmp.1234567";
     spill(not_ours, "x");
     spill(store, old_store);

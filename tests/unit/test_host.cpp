@@ -1,5 +1,5 @@
-// The host runtime: request trees from XML, the framework calls the walkers
-// rely on, and the output tree's grouping of adds into a document.
+// The host runtime: the framework calls the walkers rely on, and the output
+// tree's grouping of adds into a document.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,87 +16,7 @@ const yfw_map_node *child(const yfw_map_node *n, const char *tag) {
     return nullptr;
 }
 
-yfw_host::input_error parse_error(const std::string &xml) {
-    yfw_host::input_error err;
-    auto t = yfw_host::request_tree::from_xml(xml, "bad.xml", "local-routes",
-                                              yfw_host::oc_namespace, true, err);
-    EXPECT_FALSE(t) << xml;
-    return err;
-}
-
 }  // namespace
-
-TEST(request_tree, namespaces_values_flags_and_own_operations) {
-    auto t = parse(R"(<config xmlns:nc="urn:ietf:params:xml:ns:netconf:base:1.0">
-  <oc:local-routes xmlns:oc="http://openconfig.net/yang/local-routing">
-    <oc:static-routes nc:operation="replace">
-      <oc:static>
-        <oc:prefix>10.0.0.0/8</oc:prefix>
-        <oc:next-hops><oc:next-hop nc:operation="delete"><oc:index>1</oc:index>
-          <oc:config><oc:next-hop>oc:DROP</oc:next-hop></oc:config>
-          <x:extra xmlns:x="urn:example:other"/></oc:next-hop></oc:next-hops>
-      </oc:static>
-    </oc:static-routes>
-  </oc:local-routes>
-</config>)");
-    const yfw_map_node *root = t.root();
-    EXPECT_STREQ(root->tag, "local-routes");
-    EXPECT_STREQ(root->ns, yfw_host::oc_namespace);
-    EXPECT_TRUE(root->flags & YFW_NODE_CHILDREN_VALID);
-    const yfw_map_node *sr = child(root, "static-routes");
-    ASSERT_NE(sr, nullptr);
-    EXPECT_EQ(sr->operation, YFW_OP_REPLACE);
-    const yfw_map_node *st = child(sr, "static");
-    EXPECT_EQ(st->operation, YFW_OP_NONE) << "operations are not inherited";
-    const yfw_map_node *prefix = child(st, "prefix");
-    EXPECT_STREQ(prefix->value, "10.0.0.0/8");
-    EXPECT_TRUE(prefix->flags & YFW_NODE_HAS_VALUE);
-    EXPECT_FALSE(prefix->flags & YFW_NODE_CHILDREN_VALID);
-    EXPECT_EQ(prefix->child_count, 0u);
-    const yfw_map_node *nh = child(child(st, "next-hops"), "next-hop");
-    EXPECT_EQ(nh->operation, YFW_OP_DELETE);
-    EXPECT_EQ(child(nh, "index")->operation, YFW_OP_NONE);
-    EXPECT_STREQ(child(child(nh, "config"), "next-hop")->value, "oc-loc-rt:DROP")
-        << "identities arrive in the module's own prefix";
-    EXPECT_STREQ(child(nh, "extra")->ns, "urn:example:other");
-    EXPECT_FALSE(child(nh, "extra")->flags & YFW_NODE_HAS_VALUE);
-
-    EXPECT_TRUE(yfw_map_is_request_add(st));
-    EXPECT_FALSE(yfw_map_is_request_add(nh));
-    EXPECT_TRUE(yfw_map_is_request_delete(nh));
-    auto read = parse(
-        "<local-routes "
-        "xmlns='http://openconfig.net/yang/local-routing'><static-routes/></local-routes>",
-        false);
-    EXPECT_FALSE(yfw_map_is_request_add(child(read.root(), "static-routes")));
-}
-
-TEST(request_tree, unusable_input_names_file_and_position) {
-    auto e = parse_error(
-        "<local-routes xmlns='http://openconfig.net/yang/local-routing'>\n  <static-routes "
-        "operation='x'");
-    EXPECT_EQ(e.file, "bad.xml");
-    EXPECT_NE(e.text().find("malformed XML"), std::string::npos) << e.text();
-
-    e = parse_error(
-        "<local-routes xmlns='http://openconfig.net/yang/local-routing' "
-        "xmlns:nc='urn:ietf:params:xml:ns:netconf:base:1.0'>\n <static-routes "
-        "nc:operation='purge'/></local-routes>");
-    EXPECT_EQ(e.line, 2u);
-    EXPECT_NE(e.message.find("'purge'"), std::string::npos) << e.text();
-
-    e = parse_error(
-        "<local-routes xmlns='http://openconfig.net/yang/local-routing'><p:x/></local-routes>");
-    EXPECT_NE(e.message.find("undeclared namespace prefix 'p'"), std::string::npos);
-
-    e = parse_error(
-        "<!DOCTYPE r [<!ENTITY a 'aaaa'>]><local-routes "
-        "xmlns='http://openconfig.net/yang/local-routing'/>");
-    EXPECT_NE(e.message.find("DOCTYPE"), std::string::npos);
-
-    e = parse_error("<config><local-routes xmlns='urn:wrong'/></config>");
-    EXPECT_NE(e.message.find("no <local-routes>"), std::string::npos);
-}
 
 TEST(framework_calls, hierarchy_current_list_node_info_and_leafref) {
     auto t = parse(R"(<local-routes xmlns="http://openconfig.net/yang/local-routing"><static-routes>

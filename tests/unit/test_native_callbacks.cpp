@@ -39,7 +39,7 @@ struct native_run {
     native_run(const std::string &body, uint32_t kind, bool config_withheld = false)
         : req(oclr_test::parse("<router-static xmlns='" + std::string(yfw_host::native_namespace) +
                                    "'>" + body + "</router-static>",
-                               false, "router-static", yfw_host::native_namespace)),
+                               false)),
           s(kind, out, &req, {false, false, false}) {
         if (config_withheld) {
             s.rctx()->op_flags = 0x4;

@@ -113,6 +113,10 @@ const std::string stored_addr =
 const std::string stored_intf =
     "<vrf-next-hop-interface-name><interface-name>Gi0/1</interface-name><index>1</index>"
     "</vrf-next-hop-interface-name>";
+// Beside stored_addr: one route's next-hops have distinct indices.
+const std::string stored_intf_2 =
+    "<vrf-next-hop-interface-name><interface-name>Gi0/1</interface-name><index>2</index>"
+    "</vrf-next-hop-interface-name>";
 
 }  // namespace
 
@@ -215,7 +219,7 @@ TEST(oc_edit, next_hop_decisions_and_refusals) {
          "Invalid request",
          {}},
         {"set-tag replaced on an existing route is merged into every stored next-hop",
-         stored_addr + stored_intf,
+         stored_addr + stored_intf_2,
          route("<config><set-tag nc:operation='replace'>0x10</set-tag></config>"),
          YMAP_OK,
          nullptr,

@@ -93,8 +93,7 @@ struct walk_run {
 
 walk_run run(uint32_t kind, const std::string &body, uint32_t datastore = 0) {
     calls.clear();
-    auto req = oclr_test::parse(native_open + body + "</router-static>", false, "router-static",
-                                yfw_host::native_namespace);
+    auto req = oclr_test::parse(native_open + body + "</router-static>", false);
     yfw_host::output_tree out;
     oclr_test::line_recorder lines;
     yfw_host::session s(kind, out, &req, {false, true, false});

@@ -1,14 +1,16 @@
 #include "common.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 
 #include "native_store.h"
 #include "platform_runtime.h"
@@ -18,38 +20,108 @@
 
 namespace ocmap {
 
-std::optional<std::string> read_input(const std::string &file) {
-    if (file == "-") {
-        std::ostringstream ss;
-        ss << std::cin.rdbuf();
-        progress::input_bytes(ss.str().size());
-        return ss.str();
-    }
-    progress::step("reading " + file);
-    // One sized read: inputs run to tens of megabytes, and a stream
-    // iterator copies them a character at a time.
-    std::FILE *f = std::fopen(file.c_str(), "rb");
-    if (f == nullptr) {
-        print_unusable(file + ": cannot open for reading");
+namespace {
+
+std::string size_text(std::uint64_t bytes) {
+    char buf[32];
+    if (bytes >= (1ull << 30))
+        std::snprintf(buf, sizeof buf, "%.1f GB", static_cast<double>(bytes) / (1ull << 30));
+    else if (bytes >= (1ull << 20))
+        std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / (1ull << 20));
+    else
+        std::snprintf(buf, sizeof buf, "%llu bytes", static_cast<unsigned long long>(bytes));
+    return buf;
+}
+
+std::string shown_name(const std::string &file) {
+    return file == "-" ? "standard input" : file;
+}
+
+// size 0: not known, only that it is larger.
+std::string too_big(const std::string &file, std::uint64_t size, std::uint64_t limit) {
+    return shown_name(file) + ": " +
+           (size == 0 ? std::string("the input") : "the file of " + size_text(size)) +
+           " is larger than the input limit of " + size_text(limit) +
+           " (raise it with --max-input)";
+}
+
+// Why writing standard output failed, kept from the write that failed.
+int output_errno = 0;
+
+}  // namespace
+
+std::optional<std::uint64_t> parse_size(const std::string &text) {
+    std::uint64_t v = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end == text.data()) return std::nullopt;
+    std::string unit(end, text.data() + text.size());
+    int shift = unit.empty() || unit == "B"   ? 0
+                : unit == "K" || unit == "KB" ? 10
+                : unit == "M" || unit == "MB" ? 20
+                : unit == "G" || unit == "GB" ? 30
+                                              : -1;
+    if (shift < 0 || v > (UINT64_MAX >> shift)) return std::nullopt;
+    return v << shift;
+}
+
+std::uint64_t input_limit(const options &o) {
+    if (!o.max_input.empty()) return parse_size(o.max_input).value_or(0);
+    // The trees built from a document take several times its size; an
+    // eighth of what the process may use leaves room for them and for the
+    // output, instead of ending in an allocation failure half way.
+    std::uint64_t memory = static_cast<std::uint64_t>(::sysconf(_SC_PHYS_PAGES)) *
+                           static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    rlimit as{};
+    if (::getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY)
+        memory = std::min<std::uint64_t>(memory, as.rlim_cur);
+    return memory / 8;
+}
+
+std::optional<std::string> read_input(const options &o, const std::string &file) {
+    const std::uint64_t limit = input_limit(o);
+    int fd = file == "-" ? STDIN_FILENO : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        print_unusable(shown_name(file) + ": cannot open for reading: " + std::strerror(errno));
         return std::nullopt;
     }
+    struct stat st {};
     std::string text;
-    bool ok = std::fseek(f, 0, SEEK_END) == 0;
-    long size = ok ? std::ftell(f) : -1;
-    if (size >= 0 && std::fseek(f, 0, SEEK_SET) == 0) {
-        text.resize(static_cast<std::size_t>(size));
-        text.resize(std::fread(text.data(), 1, text.size(), f));
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok && S_ISDIR(st.st_mode)) {
+        print_unusable(shown_name(file) + ": is a directory, not a document");
+        ok = false;
+    } else if (ok && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > limit) {
+        // Refused before anything is allocated for it.
+        print_unusable(too_big(file, static_cast<std::uint64_t>(st.st_size), limit),
+                       yfw_host::error_tag::too_big);
+        ok = false;
+    } else if (ok) {
+        if (S_ISREG(st.st_mode)) {
+            progress::step("reading " + file);
+            text.reserve(static_cast<std::size_t>(st.st_size));
+        }
+        // Read on to the end whatever the size said: a pipe has none, and a
+        // file may still grow.
+        char buf[1 << 16];
+        for (;;) {
+            ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                print_unusable(shown_name(file) + ": cannot read: " + std::strerror(errno));
+                ok = false;
+                break;
+            }
+            if (n == 0) break;
+            if (text.size() + static_cast<std::size_t>(n) > limit) {
+                print_unusable(too_big(file, 0, limit), yfw_host::error_tag::too_big);
+                ok = false;
+                break;
+            }
+            text.append(buf, static_cast<std::size_t>(n));
+        }
     }
-    // Whatever the size said, read on to the end (a file still growing, or
-    // one whose size cannot be told).
-    char buf[65536];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-    ok = !std::ferror(f);
-    std::fclose(f);
-    if (!ok) {
-        print_unusable(file + ": cannot read");
-        return std::nullopt;
-    }
+    if (fd != STDIN_FILENO) ::close(fd);
+    if (!ok) return std::nullopt;
     progress::input_bytes(text.size());
     return text;
 }
@@ -76,38 +148,84 @@ void writing() {
 
 }  // namespace
 
+int report(const yfw_host::input_error &err, bool store) {
+    if (store || err.malformed()) {
+        print_unusable(err.text(), nullptr);
+        return exit_unusable;
+    }
+    yfw_host::input_error where = err;
+    where.tag.clear();
+    print_refusal({request_refused, where.text(), err.tag, {}});
+    return exit_refused;
+}
+
+std::optional<yfw_host::request_tree> parse_request(const std::string &text,
+                                                    const std::string &name,
+                                                    yfw_host::document_role role, int &status) {
+    progress::step("parsing " + name);
+    yfw_host::input_error err;
+    auto tree = yfw_host::read_request_document(text, name, yfw_host::yang_schema::get().oc_root(),
+                                                role, err);
+    if (!tree)
+        status = report(err);
+    else
+        progress::input_routes(routes_in(*tree->root()));
+    return tree;
+}
+
+std::optional<yfw_host::request_tree> read_request(const options &o, const std::string &file,
+                                                   yfw_host::document_role role, int &status) {
+    auto text = read_input(o, file);
+    if (!text) {
+        status = exit_unusable;
+        return std::nullopt;
+    }
+    return parse_request(*text, file, role, status);
+}
+
+std::optional<yfw_host::data_tree> read_native_data(const options &o, const std::string &file,
+                                                    int &status) {
+    auto text = read_input(o, file);
+    if (!text) {
+        status = exit_unusable;
+        return std::nullopt;
+    }
+    progress::step("parsing " + file);
+    yfw_host::input_error err;
+    auto tree =
+        yfw_host::read_data_document(*text, file, yfw_host::yang_schema::get().native_root(),
+                                     yfw_host::document_role::data, err);
+    if (!tree) status = report(err);
+    return tree;
+}
+
 void write_output(const std::string &text) {
     writing();
     std::cout.flush();
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    errno = 0;
+    if ((std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+         std::fflush(stdout) != 0) &&
+        output_errno == 0)
+        output_errno = errno;
 }
 
 void print_document(const yfw_host::out_node &root, const options &o, bool with_operations) {
     writing();
     std::cout.flush();
-    yfw_host::write_document(root, o.output(), with_operations, stdout);
+    errno = 0;
+    if (!yfw_host::write_document(root, o.output(), with_operations, stdout) && output_errno == 0)
+        output_errno = errno;
 }
 
-std::optional<yfw_host::request_tree> parse_request(std::string &&text, const std::string &name,
-                                                    const char *root_name, const char *root_ns,
-                                                    bool edit) {
-    progress::step("parsing " + name);
-    yfw_host::input_error err;
-    auto tree = yfw_host::request_tree::parse_in_place(std::move(text), name, root_name, root_ns,
-                                                       edit, err);
-    if (!tree)
-        print_unusable(err.text());
-    else if (tree->root() != nullptr)
-        progress::input_routes(routes_in(*tree->root()));
-    return tree;
-}
-
-std::optional<yfw_host::request_tree> read_request(const std::string &file, const char *root_name,
-                                                   const char *root_ns, bool edit) {
-    auto text = read_input(file);
-    if (!text) return std::nullopt;
-    return parse_request(std::move(*text), file, root_name, root_ns, edit);
+bool output_complete() {
+    std::cout.flush();
+    errno = 0;
+    bool ok = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (!ok && output_errno == 0) output_errno = errno;
+    if (!ok)
+        print_unusable(std::string("cannot write to standard output: ") +
+                       (output_errno != 0 ? std::strerror(output_errno) : "write failed"));
+    return ok;
 }
 
 std::optional<yfw_host::data_tree> load_store(const options &o) {
@@ -118,14 +236,14 @@ std::optional<yfw_host::data_tree> load_store(const options &o) {
     progress::input_bytes(std::filesystem::file_size(o.store, size_err));
     progress::step("loading the store " + o.store);
     yfw_host::input_error err;
-    auto config = yfw_host::read_store(o.store, err);
+    auto config = yfw_host::read_store(o.store, err, input_limit(o));
     if (config) {
         if (auto stats = yfw_host::load_native_store(*config->root, o.store, err)) {
             progress::input_routes(stats->routes);
             return config;
         }
     }
-    print_unusable(err.text());
+    report(err, true);
     return std::nullopt;
 }
 
@@ -155,6 +273,34 @@ std::string error_text_of(const std::string &line) {
     return text;
 }
 
+// The walkers mark every request node they visit; they visit in document
+// order and stop at the first failure, so the last node marked is where
+// the walk stopped. Its path, with the keys of its entries.
+void last_visited(const yfw_map_node &n, const yfw_host::schema_node *s, std::string &path,
+                  std::string &found) {
+    std::string here = path + "/" + n.tag;
+    if (s != nullptr && s->kind == yfw_host::schema_node::node_kind::list) {
+        for (const yfw_host::schema_node *k : s->keys)
+            for (uint32_t i = 0; i < n.child_count; ++i)
+                if (n.children[i].value != nullptr && k->name == n.children[i].tag)
+                    here += "[" + k->name + "=" + yfw_host::quoted(n.children[i].value) + "]";
+    }
+    if (n.node_kind_flags & YFW_KIND_SET_BIT) found = here;
+    for (uint32_t i = 0; i < n.child_count; ++i) {
+        const yfw_map_node &c = n.children[i];
+        last_visited(c, s != nullptr && c.tag != nullptr ? s->child(c.tag) : nullptr, here, found);
+    }
+}
+
+std::string stopped_at(const yfw_map_node *root) {
+    if (root == nullptr || root->tag == nullptr) return {};
+    const auto &schema = yfw_host::yang_schema::get();
+    const yfw_host::schema_node *s = schema.root(root->ns ? root->ns : "", root->tag);
+    std::string path, found;
+    last_visited(*root, s, path, found);
+    return found;
+}
+
 }  // namespace
 
 walk_result run_walk(const options &o, uint32_t kind, yfw_map_walker_fn walker,
@@ -179,18 +325,38 @@ walk_result run_walk(const options &o, uint32_t kind, yfw_map_walker_fn walker,
         r.error_tag = s.error_tag();
     }
     platform::set_line_consumer({});
+    if (r.rc != 0) r.at = stopped_at(tree.root());
     return r;
 }
 
 namespace {
+
+// What the host says about a refusal the plug-in gave no text for, and the
+// NETCONF error tag of each result code, for refusals the plug-in left
+// without a tag of its own.
 const char *host_text(ymap_result rc) {
     switch (rc) {
         case YMAP_NO_LEAF_MAPPING: return "the request names a leaf that has no mapping";
         case YMAP_ERR_FOREIGN_ADD: return "a node of another module cannot be added";
         case YMAP_ERR_INVALID_ARGS: return "invalid arguments";
+        case YMAP_SYSDB_NOT_FOUND: return "nothing stored matches the request";
         default: return "the mapping refused the request";
     }
 }
+
+const char *host_tag(ymap_result rc) {
+    switch (rc) {
+        case YMAP_SYSDB_NOT_FOUND: return yfw_host::error_tag::data_missing;
+        case YMAP_NO_LEAF_MAPPING: return yfw_host::error_tag::operation_not_supported;
+        case YMAP_ERR_FOREIGN_ADD: return yfw_host::error_tag::unknown_namespace;
+        case YMAP_ERR_BAD_REQUEST: return yfw_host::error_tag::invalid_value;
+        case YMAP_ERR_UNSUPPORTED_TAG: return yfw_host::error_tag::unknown_element;
+        case YMAP_ERR_LIST_KEY: return yfw_host::error_tag::missing_element;
+        case YMAP_ERR_KEY_DELETE: return yfw_host::error_tag::bad_attribute;
+        default: return yfw_host::error_tag::operation_failed;
+    }
+}
+
 }  // namespace
 
 void print_refusal(const walk_result &r) {
@@ -198,15 +364,15 @@ void print_refusal(const walk_result &r) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08x", r.rc);
     std::string text = r.last_error.empty() ? host_text(r.rc) : r.last_error;
-    std::cerr << "ocmap: error " << code << ": " << text;
-    if (!r.error_tag.empty()) std::cerr << " (tag: " << r.error_tag << ")";
-    std::cerr << "\n";
+    if (!r.at.empty()) text += " (at " + r.at + ")";
+    text += " (tag: " + (r.error_tag.empty() ? std::string(host_tag(r.rc)) : r.error_tag) + ")";
+    std::cerr << "ocmap: error " << code << ": " << yfw_host::printable(text) << "\n";
 }
 
 bool bind_or_refuse(yfw_host::output_tree &out, const yfw_host::schema_node &root) {
     std::string err;
     if (out.bind(root, err)) return true;
-    print_refusal({yfw_host::store_apply_refused, err, {}});
+    print_refusal({yfw_host::store_apply_refused, err, yfw_host::error_tag::unknown_element, {}});
     return false;
 }
 
@@ -214,13 +380,16 @@ yfw_host::out_node *document_or_refuse(yfw_host::output_tree &out,
                                        const yfw_host::schema_node &root) {
     std::string err;
     yfw_host::out_node *doc = out.document_of(root, err);
-    if (doc == nullptr) print_refusal({yfw_host::store_apply_refused, err, {}});
+    if (doc == nullptr)
+        print_refusal({yfw_host::store_apply_refused, err, yfw_host::error_tag::invalid_value, {}});
     return doc;
 }
 
-void print_unusable(const std::string &message) {
+void print_unusable(const std::string &message, const char *tag) {
     progress::finish();
-    std::cerr << "ocmap: " << message << "\n";
+    std::string line = message;
+    if (tag != nullptr) line += std::string(" (tag: ") + tag + ")";
+    std::cerr << "ocmap: " << yfw_host::printable(line) << "\n";
 }
 
 void print_adds(const yfw_host::output_tree &out) {

@@ -1,22 +1,30 @@
-// What every ocmap subcommand shares: options, loading the store and the
-// plug-in, running a walk, printing adds, documents and the error line.
+// What every ocmap subcommand shares: options, reading and checking the
+// documents, loading the store and the plug-in, running a walk, printing
+// adds, documents and the error line.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 #include "data_tree.h"
+#include "document_reader.h"
 #include "yfw_host.h"
 
 namespace ocmap {
 
 enum exit_status { exit_ok = 0, exit_refused = 1, exit_unusable = 2 };
 
+// The host's own result code for a request refused at the boundary,
+// before the plug-in saw it (beside the store's, store_apply_refused).
+inline constexpr uint32_t request_refused = 0xaaf2f100u;
+
 struct options {
     std::string file;   // request, filter or native data; "-" = standard input
     std::string store;  // native running configuration
     std::string plugin_path;
     std::string format = "xml";
+    std::string max_input;  // as given; empty: the default of input_limit()
     bool apply = false;
     bool adds = false;
     bool trace = false;
@@ -27,24 +35,37 @@ struct options {
     }
 };
 
-// Reads FILE (or standard input for "-"). On failure prints the reason and
-// returns nullopt.
-std::optional<std::string> read_input(const std::string &file);
+// The largest input read: --max-input, or an eighth of the memory the
+// process may use (what the trees built from an input need, with room).
+std::uint64_t input_limit(const options &o);
+// Parses a size such as 512M, 2G or 1000000; nullopt when it is none.
+std::optional<std::uint64_t> parse_size(const std::string &text);
+
+// Reads FILE (or standard input for "-"), refusing what is not a file or
+// is larger than the input limit before reading it. On failure prints the
+// reason and returns nullopt.
+std::optional<std::string> read_input(const options &o, const std::string &file);
+
+// Reads and checks a request (an edit or a filter) or native data (to-oc)
+// from FILE. On failure prints the error and sets status: exit_unusable
+// for a document that cannot be read, exit_refused for one refused.
+std::optional<yfw_host::request_tree> read_request(const options &o, const std::string &file,
+                                                   yfw_host::document_role role, int &status);
+// The same from a text already read; name is what messages call it.
+std::optional<yfw_host::request_tree> parse_request(const std::string &text,
+                                                    const std::string &name,
+                                                    yfw_host::document_role role, int &status);
+std::optional<yfw_host::data_tree> read_native_data(const options &o, const std::string &file,
+                                                    int &status);
 
 // Writes text to standard output in one piece, after anything already
 // written through std::cout.
 void write_output(const std::string &text);
 // Writes a document to standard output as it is produced.
 void print_document(const yfw_host::out_node &root, const options &o, bool with_operations);
-
-// Parses a request (XML or JSON, taking the text) rooted at root_name in root_ns; prints the
-// reason and returns nullopt when unusable.
-std::optional<yfw_host::request_tree> parse_request(std::string &&text, const std::string &name,
-                                                    const char *root_name, const char *root_ns,
-                                                    bool edit);
-// read_input and parse_request of FILE.
-std::optional<yfw_host::request_tree> read_request(const std::string &file, const char *root_name,
-                                                   const char *root_ns, bool edit);
+// Whether everything written to standard output arrived; prints the error
+// line when not.
+bool output_complete();
 
 // Reads --store (a missing file is an empty configuration) and loads it into
 // the configuration database. Prints the reason and returns nullopt when
@@ -56,11 +77,13 @@ std::optional<yfw_host::plugin> load_plugin(const options &o);
 
 // Runs one root walker over a tree with the logging the options ask for.
 // Returns the walker's result; last_error receives the last error text the
-// plug-in reported, error_tag the tag it left.
+// plug-in reported, error_tag the tag it left, at the request node it
+// stopped at.
 struct walk_result {
     ymap_result rc = 0;
     std::string last_error;
     std::string error_tag;
+    std::string at;
 };
 walk_result run_walk(const options &o, uint32_t kind, yfw_map_walker_fn walker,
                      yfw_host::request_tree &tree, yfw_host::output_tree &out);
@@ -73,9 +96,14 @@ bool bind_or_refuse(yfw_host::output_tree &out, const yfw_host::schema_node &roo
 yfw_host::out_node *document_or_refuse(yfw_host::output_tree &out,
                                        const yfw_host::schema_node &root);
 
-// "ocmap: error 0xXXXXXXXX: TEXT (tag: TAG)" on standard error.
+// "ocmap: error 0xXXXXXXXX: TEXT (tag: TAG)" on standard error, one line.
 void print_refusal(const walk_result &r);
-void print_unusable(const std::string &message);
+// "ocmap: MESSAGE (tag: TAG)" for what cannot be used at all.
+void print_unusable(const std::string &message,
+                    const char *tag = yfw_host::error_tag::operation_failed);
+// A document's error: malformed documents (and any problem of the store)
+// are unusable input; a refused request is a refusal. Returns the status.
+int report(const yfw_host::input_error &err, bool store = false);
 void print_adds(const yfw_host::output_tree &out);
 
 int cmd_edit(const options &o);

@@ -23,22 +23,15 @@ int cmd_edit(const options &o) {
             return exit_unusable;
         }
     }
-    // The store first: its parse and the request's then never hold memory
-    // at the same time, and without --apply the store's nodes, done with
-    // once the database is filled, make room for the request.
     auto config = load_store(o);
     if (!config) return exit_unusable;
-    if (!o.apply) {
-        config->root.reset();
-        yfw_host::data_node::release_pool();
-    }
-    auto tree = read_request(o.file, "local-routes", yfw_host::oc_namespace, true);
-    if (!tree) return exit_unusable;
+    int status = exit_ok;
+    auto tree = read_request(o, o.file, yfw_host::document_role::edit, status);
+    if (!tree) return status;
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;
 
     yfw_host::output_tree out;
-    out.record_adds(o.adds || o.apply);
     out.keys_name_entries(&yfw_host::yang_schema::get().native_root());
     walk_result r = run_walk(o, YFW_REQ_EDIT, plugin->record().oc_root_walker, *tree, out);
     // The adds hold copies of what they took from the request.
@@ -50,17 +43,21 @@ int cmd_edit(const options &o) {
     }
     // The store's apply follows the record of adds, so it comes after the
     // binding (which refuses what is outside the schema) and before the
-    // document is merged.
+    // document is merged. Without --apply the edit is applied all the same,
+    // to the configuration in memory: a dry run refuses what the apply
+    // would refuse, and only the write is left out.
     const auto &native_root = yfw_host::yang_schema::get().native_root();
     if (!bind_or_refuse(out, native_root)) return exit_refused;
     yfw_host::apply_error err;
-    if (o.apply) progress::step("applying the edit to " + o.store);
-    if (o.apply && !yfw_host::commit_edit(o.store, *config, out, err)) {
+    progress::step(o.apply ? "applying the edit to " + o.store : "checking the edit");
+    bool applied = o.apply ? yfw_host::commit_edit(o.store, *config, out, *lock, err)
+                           : yfw_host::apply_checked(o.store, *config, out, err);
+    if (!applied) {
         if (err.tag.empty()) {
             print_unusable(err.message);
             return exit_unusable;
         }
-        print_refusal({yfw_host::store_apply_refused, err.message, err.tag});
+        print_refusal({yfw_host::store_apply_refused, err.message, err.tag, {}});
         return exit_refused;
     }
     if (o.adds) return exit_ok;

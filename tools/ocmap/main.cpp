@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <new>
 
 #include <malloc.h>
 
@@ -46,6 +47,12 @@ int main(int argc, char **argv) {
             ->default_str("xml");
         sub->add_option("--plugin", o.plugin_path,
                         "plug-in library (default: lib/libymap_oclocalrouting.so beside bin/)");
+        sub->add_option("--max-input", o.max_input,
+                        "largest input file or store read, e.g. 500M or 2G (default: an eighth "
+                        "of the memory the process may use)")
+            ->check([](const std::string &v) {
+                return parse_size(v) ? std::string() : "expected a size such as 500M or 2G";
+            });
     };
 
     CLI::App *edit = app.add_subcommand("edit", "OpenConfig edit (request kind 1) -> native edit");
@@ -82,10 +89,22 @@ int main(int argc, char **argv) {
 
     rerun_with_huge_pages(argv, o.file, o.store);
     progress::start(!o.trace && !o.debug);
-    int rc = *edit         ? cmd_edit(o)
+    int rc = exit_unusable;
+    try {
+        rc = *edit         ? cmd_edit(o)
              : *get_config ? cmd_read(o, YFW_REQ_READ_CONFIG)
              : *get        ? cmd_read(o, YFW_REQ_READ_STATE)
                            : cmd_to_oc(o);
+    } catch (const std::bad_alloc &) {
+        // Within the input limit this should not happen; when it does, a
+        // clear line and nothing written beats an abort.
+        print_unusable("out of memory (lower --max-input, or give the process more memory)",
+                       yfw_host::error_tag::resource_denied);
+        rc = exit_unusable;
+    }
+    // A document that did not reach standard output (a full disk, a closed
+    // pipe) is a failure, whatever the command did.
+    if (!output_complete()) rc = exit_unusable;
     progress::finish();
     return rc;
 }

@@ -1,7 +1,8 @@
 // ocmap get-config / get: an OpenConfig read (kind 0, or 10 with state).
 // The filter goes through the OpenConfig walker, which names the native
 // paths to read; they select data from the running configuration, and the
-// native walker turns that data into the OpenConfig answer.
+// native walker turns that data into the OpenConfig answer, which is cut
+// to what the filter selects.
 #include <iostream>
 
 #include "common.h"
@@ -11,17 +12,14 @@
 namespace ocmap {
 
 int cmd_read(const options &o, uint32_t kind) {
-    std::string text = "<local-routes xmlns=\"http://openconfig.net/yang/local-routing\"/>";
-    std::string name = "(all of local-routes)";
-    if (!o.file.empty()) {
-        auto t = read_input(o.file);
-        if (!t) return exit_unusable;
-        text = std::move(*t);
-        name = o.file;
-    }
-    auto filter =
-        parse_request(std::move(text), name, "local-routes", yfw_host::oc_namespace, false);
-    if (!filter) return exit_unusable;
+    int status = exit_ok;
+    std::optional<yfw_host::request_tree> filter;
+    if (o.file.empty())
+        filter = parse_request("<local-routes xmlns=\"http://openconfig.net/yang/local-routing\"/>",
+                               "(all of local-routes)", yfw_host::document_role::filter, status);
+    else
+        filter = read_request(o, o.file, yfw_host::document_role::filter, status);
+    if (!filter) return status;
     auto config = load_store(o);
     if (!config) return exit_unusable;
     auto plugin = load_plugin(o);
@@ -39,11 +37,17 @@ int cmd_read(const options &o, uint32_t kind) {
         return exit_refused;
     }
     if (!bind_or_refuse(paths, schema.native_root())) return exit_refused;
+    // A filter whose walk named no native path (one for aggregates, say)
+    // selects nothing from the store.
+    bool named_nothing = paths.document().children.empty();
     std::string err;
     auto query = yfw_host::document_of(paths, schema.native_root(), err);
     if (!query) return exit_refused;  // bound already, so it cannot fail here
 
-    yfw_host::request_tree data = yfw_host::selection(*config->root, *query->root).request();
+    yfw_host::request_tree data =
+        named_nothing
+            ? yfw_host::request_tree_of(*yfw_host::data_tree::empty(schema.native_root()).root)
+            : yfw_host::selection(*config->root, *query->root).request();
     // The selected data holds copies of its values: the store's nodes can
     // make room for the answer, which is about as large.
     config.reset();
@@ -51,6 +55,7 @@ int cmd_read(const options &o, uint32_t kind) {
     yfw_host::data_node::release_pool();
     yfw_host::output_tree out;
     out.record_adds(o.adds);
+    out.entries_are_distinct(true);
     if (o.adds) std::cout << "# walk xo\n";
     r = run_walk(o, kind, plugin->record().native_root_walker, data, out);
     data = yfw_host::request_tree();

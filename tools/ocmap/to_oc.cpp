@@ -6,17 +6,21 @@
 namespace ocmap {
 
 int cmd_to_oc(const options &o) {
-    auto tree = read_request(o.file, "router-static", yfw_host::native_namespace, false);
-    if (!tree) return exit_unusable;
+    int status = exit_ok;
+    auto data = read_native_data(o, o.file, status);
+    if (!data) return status;
+    yfw_host::request_tree tree = yfw_host::request_tree_of(*data->root);
     if (!load_store(o)) return exit_unusable;
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;
 
     yfw_host::output_tree out;
     out.record_adds(o.adds);
+    out.entries_are_distinct(true);
     uint32_t kind = o.state ? YFW_REQ_READ_STATE : YFW_REQ_READ_CONFIG;
-    walk_result r = run_walk(o, kind, plugin->record().native_root_walker, *tree, out);
-    tree.reset();  // the output holds copies of every value it took
+    walk_result r = run_walk(o, kind, plugin->record().native_root_walker, tree, out);
+    tree = yfw_host::request_tree();  // the output holds copies of every value it took
+    data.reset();
     if (o.adds) print_adds(out);
     if (r.rc != 0) {
         print_refusal(r);

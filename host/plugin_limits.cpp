@@ -1,0 +1,202 @@
+#include "plugin_limits.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "yang_schema.h"
+#include "yfw_host.h"
+
+namespace yfw_host {
+
+namespace {
+
+schema_node *at(schema_node &root, std::string_view path) {
+    schema_node *n = &root;
+    while (n != nullptr && !path.empty()) {
+        size_t slash = path.find('/');
+        std::string_view name = path.substr(0, slash);
+        path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+        schema_node *next = nullptr;
+        for (auto &c : n->children)
+            if (c->name == name) next = c.get();
+        n = next;
+    }
+    if (n == nullptr) {
+        // The table below names nodes of the built-in modules; a name that
+        // is not there is a build that no longer matches them.
+        std::fprintf(stderr, "yfw_host: no schema node %s/%.*s\n", root.name.c_str(),
+                     static_cast<int>(path.size()), path.data());
+        std::abort();
+    }
+    return n;
+}
+
+// The next-hop tables the configuration database is filled from.
+constexpr const char *mapped_routes[] = {
+    "default-vrf/address-family/vrfipv4/vrf-unicast/vrf-prefixes/vrf-prefix",
+    "default-vrf/address-family/vrfipv6/vrf-unicast/vrf-prefixes/vrf-prefix",
+};
+
+// Characters an interface name may hold: printable ASCII without space.
+// Excluded besides: '.' joins the subinterface; ',' separates the
+// components of a database key and '_' stands for '/' inside it, so a name
+// holding either would be stored under a key that names another
+// interface; '*' delimits automatic indices ("**eth0**").
+bool interface_character(char c) {
+    return c > ' ' && c < 0x7f && c != '.' && c != ',' && c != '_' && c != '*';
+}
+
+std::string interface_problem(std::string_view name) {
+    if (name.empty()) return "an interface name cannot be empty";
+    for (char c : name)
+        if (!interface_character(c))
+            return "interface names here are printable ASCII without spaces, '.', ',', '_' and "
+                   "'*'";
+    return {};
+}
+
+std::string too_long(std::size_t size, std::size_t limit, const char *what) {
+    return std::string(what) + " of " + std::to_string(size) +
+           " bytes is longer than the native side holds (" + std::to_string(limit) + ")";
+}
+
+uint64_t decimal(std::string_view s) {
+    uint64_t v = 0;
+    std::from_chars(s.data(), s.data() + s.size(), v);
+    return v;
+}
+
+const yfw_map_node *child(const yfw_map_node *children, uint32_t count, const char *tag) {
+    for (uint32_t i = 0; i < count; ++i)
+        if (children[i].tag != nullptr && std::strcmp(children[i].tag, tag) == 0)
+            return &children[i];
+    return nullptr;
+}
+
+const char *value(const yfw_map_node *n) {
+    return n != nullptr && n->value != nullptr ? n->value : nullptr;
+}
+
+}  // namespace
+
+void assign_plugin_limits(schema_node &oc, schema_node &native) {
+    const std::string hop = "static-routes/static/next-hops/next-hop/";
+    at(oc, hop + "index")->limit = leaf_limit::oc_index;
+    at(oc, hop + "config/index")->limit = leaf_limit::oc_index;
+    at(oc, hop + "config/next-hop")->limit = leaf_limit::oc_next_hop;
+    at(oc, hop + "interface-ref/config/interface")->limit = leaf_limit::oc_interface;
+    at(oc, hop + "interface-ref/config/subinterface")->limit = leaf_limit::oc_subinterface;
+    at(oc, hop + "interface-ref/config")->entry = entry_limit::oc_interface_ref;
+    at(oc, "static-routes/static")->entry = entry_limit::oc_static;
+
+    for (const char *route : mapped_routes) {
+        schema_node *r = at(native, route);
+        r->entry = entry_limit::native_route;
+        for (auto &list : at(*r, "vrf-route/vrf-next-hop-table")->children) {
+            for (auto &leaf : list->children) {
+                if (leaf->name == "interface-name") leaf->limit = leaf_limit::native_interface;
+                if (leaf->name == "index") leaf->limit = leaf_limit::native_index;
+                if (leaf->name == "explicit-path-name") leaf->limit = leaf_limit::native_path_name;
+            }
+        }
+    }
+}
+
+std::string leaf_limit_problem(leaf_limit limit, std::string_view v) {
+    switch (limit) {
+        case leaf_limit::none: return {};
+        case leaf_limit::oc_interface: {
+            if (std::string why = interface_problem(v); !why.empty()) return why;
+            // An interface-only next-hop out of Null0 is how the native side
+            // keeps a DROP; it would read back as one.
+            if (v == "Null0")
+                return "Null0 is the native drop interface: write the next-hop as DROP instead";
+            if (v.size() > interface_name_limit)
+                return too_long(v.size(), interface_name_limit, "an interface name");
+            return {};
+        }
+        case leaf_limit::oc_subinterface:
+            if (decimal(v) > subinterface_limit)
+                return "subinterfaces above " + std::to_string(subinterface_limit) +
+                       " cannot be read back from the native side";
+            return {};
+        case leaf_limit::oc_next_hop:
+            if (v.find('%') != std::string_view::npos)
+                return "a next-hop address with a zone index cannot be stored natively";
+            return {};
+        case leaf_limit::oc_index:
+            if (v.size() > 127) return too_long(v.size(), 127, "an index");
+            return {};
+        case leaf_limit::native_interface: {
+            // NAME or NAME.SUB: the native walk splits the subinterface off
+            // at the dot and reads it back as a number of up to nine digits.
+            size_t dot = v.find('.');
+            std::string_view name = v.substr(0, dot);
+            if (std::string why = interface_problem(name); !why.empty()) return why;
+            if (dot != std::string_view::npos) {
+                std::string_view sub = v.substr(dot + 1);
+                bool digits = !sub.empty() && sub.size() <= 9 && sub[0] != '0' &&
+                              sub.find_first_not_of("0123456789") == std::string_view::npos;
+                if (!digits)
+                    return "the subinterface after the '.' must be a number from 1 to " +
+                           std::to_string(subinterface_limit);
+            }
+            if (v.size() > interface_name_limit)
+                return too_long(v.size(), interface_name_limit, "an interface name");
+            return {};
+        }
+        case leaf_limit::native_index:
+            if (v.empty()) return "an empty index would give a next-hop no one can name";
+            if (v.size() > 127) return too_long(v.size(), 127, "an index");
+            return {};
+        case leaf_limit::native_path_name:
+            if (v.empty() || v.find(',') != std::string_view::npos)
+                return "an explicit path name must be non-empty and hold no ','";
+            if (v.size() > 49) return too_long(v.size(), 49, "an explicit path name");
+            return {};
+    }
+    return {};
+}
+
+std::string interface_ref_problem(const yfw_map_node *children, uint32_t count) {
+    const char *name = value(child(children, count, "interface"));
+    const char *sub = value(child(children, count, "subinterface"));
+    if (name == nullptr) return {};
+    // The native interface name is the two joined by a dot, without a
+    // subinterface 0.
+    std::size_t size = std::strlen(name);
+    if (sub != nullptr && std::strcmp(sub, "0") != 0) size += 1 + std::strlen(sub);
+    if (size > interface_name_limit)
+        return too_long(size, interface_name_limit,
+                        "the interface name with its subinterface");
+    return {};
+}
+
+std::string static_route_problem(const yfw_map_node *children, uint32_t count) {
+    const char *prefix = value(child(children, count, "prefix"));
+    if (prefix == nullptr) return {};
+    bool v6 = std::strchr(prefix, ':') != nullptr;
+    const yfw_map_node *hops = child(children, count, "next-hops");
+    if (hops == nullptr) return {};
+    for (uint32_t i = 0; i < hops->child_count; ++i) {
+        const yfw_map_node &hop = hops->children[i];
+        const yfw_map_node *config = child(hop.children, hop.child_count, "config");
+        const char *address = config ? value(child(config->children, config->child_count,
+                                                   "next-hop"))
+                                     : nullptr;
+        // Identities carry their module's prefix; addresses hold ':' only
+        // when they are IPv6, and '.' when IPv4.
+        if (address == nullptr || std::strncmp(address, "oc-loc-rt:", 10) == 0) continue;
+        bool hop_v6 = std::strchr(address, ':') != nullptr;
+        if (hop_v6 != v6) {
+            const char *index = value(child(hop.children, hop.child_count, "index"));
+            return std::string("next-hop ") + (index ? quoted(index) + " " : "") + "goes to " +
+                   (hop_v6 ? "the IPv6 address " : "the IPv4 address ") + quoted(address) +
+                   ", and the route is " + (v6 ? "IPv6" : "IPv4") +
+                   ": a route's next-hops are of its own family";
+        }
+    }
+    return {};
+}
+
+}  // namespace yfw_host
