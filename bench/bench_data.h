@@ -16,8 +16,8 @@
 #include <optional>
 #include <string>
 
-#include "sysdb_writer.h"
 #include "document_reader.h"
+#include "sysdb_writer.h"
 #include "yfw_host.h"
 
 namespace oclr_bench {

@@ -5,8 +5,8 @@
 // being written and read back unchanged, as edit --apply relies on.
 // First byte: '0' configuration, '1' with state; '2', '3' the same with the
 // debug log and the trace on.
-#include "fuzz_pipeline.h"
 #include "document_reader.h"
+#include "fuzz_pipeline.h"
 #include "native_store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     const auto &root = yfw_host::yang_schema::get().native_root();
     yfw_host::input_error serr;
-    auto config = yfw_host::read_data_document(text, "store.xml", root,
-                                               yfw_host::document_role::data, serr);
+    auto config =
+        yfw_host::read_data_document(text, "store.xml", root, yfw_host::document_role::data, serr);
     if (!config) {
         OCLR_FUZZ_CHECK(!serr.message.empty());
         return 0;

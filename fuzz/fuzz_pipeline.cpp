@@ -204,13 +204,13 @@ void check_valid_answer(const yfw_host::out_node &doc) {
     std::string xml = yfw_host::write_document(doc, yfw_host::doc_format::xml, false);
     std::string json = yfw_host::write_document(doc, yfw_host::doc_format::json, false);
     yfw_host::input_error xerr, jerr;
-    auto from_xml = yfw_host::read_data_document(xml, "answer.xml", oc,
-                                                 yfw_host::document_role::data, xerr);
-    auto from_json = yfw_host::read_data_document(json, "answer.json", oc,
-                                                  yfw_host::document_role::data, jerr);
+    auto from_xml =
+        yfw_host::read_data_document(xml, "answer.xml", oc, yfw_host::document_role::data, xerr);
+    auto from_json =
+        yfw_host::read_data_document(json, "answer.json", oc, yfw_host::document_role::data, jerr);
     if (!from_xml || !from_json)
-        std::fprintf(stderr, "%s\n%s\n--- answer:\n%s\n", xerr.text().c_str(),
-                     jerr.text().c_str(), xml.c_str());
+        std::fprintf(stderr, "%s\n%s\n--- answer:\n%s\n", xerr.text().c_str(), jerr.text().c_str(),
+                     xml.c_str());
     OCLR_FUZZ_CHECK(from_xml.has_value() && from_json.has_value());
     OCLR_FUZZ_CHECK(yfw_host::to_xml(*from_xml->root, false) ==
                     yfw_host::to_xml(*from_json->root, false));
@@ -224,8 +224,8 @@ void read_back(const yfw_host::data_tree &config, leaf_map &got) {
     yfw_host::request_tree data = yfw_host::request_tree_of(*config.root);
     yfw_host::output_tree out;
     out.entries_are_distinct(true);
-    OCLR_FUZZ_CHECK(walk({YFW_REQ_READ_CONFIG, false}, r.plug.record().native_root_walker, data,
-                         out) == 0);
+    OCLR_FUZZ_CHECK(
+        walk({YFW_REQ_READ_CONFIG, false}, r.plug.record().native_root_walker, data, out) == 0);
     std::string err;
     const yfw_host::out_node *doc = out.document_of(yfw_host::yang_schema::get().oc_root(), err);
     if (doc == nullptr) std::fprintf(stderr, "read back: %s\n", err.c_str());
@@ -268,8 +268,8 @@ void run_oc_request(yfw_host::request_tree &request, request_mode mode) {
                 if (answered == value) continue;
                 if (path.ends_with("/set-tag") && it != got.end() && tag_value(answered) == value)
                     continue;
-                std::fprintf(stderr, "asked %s = %s, read back %s\n", path.c_str(),
-                             value.c_str(), answered.c_str());
+                std::fprintf(stderr, "asked %s = %s, read back %s\n", path.c_str(), value.c_str(),
+                             answered.c_str());
                 OCLR_FUZZ_CHECK(!"an accepted edit reads back what it asked");
             }
         }

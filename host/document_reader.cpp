@@ -57,7 +57,8 @@ bool parse_operation(std::string_view v, uint32_t &op) {
 
 const schema_node *child_named(const schema_node &s, std::string_view name) {
     for (const auto &c : s.children)
-        if (c->name.size() == name.size() && std::memcmp(c->name.data(), name.data(), name.size()) == 0)
+        if (c->name.size() == name.size() &&
+            std::memcmp(c->name.data(), name.data(), name.size()) == 0)
             return c.get();
     return nullptr;
 }
@@ -221,9 +222,7 @@ public:
     std::size_t depth() const { return frames_.size(); }
     bool in_wrapper() const { return !frames_.empty() && frames_.back().schema == nullptr; }
     bool root_done() const { return root_count_ > 0; }
-    const schema_node *current() const {
-        return frames_.empty() ? nullptr : frames_.back().schema;
-    }
+    const schema_node *current() const { return frames_.empty() ? nullptr : frames_.back().schema; }
 
     bool enter_wrapper(std::size_t offset) {
         frames_.push_back(frame{});
@@ -332,8 +331,8 @@ public:
             if (f.schema == nullptr) continue;
             p += "/" + f.schema->name;
             if (f.schema->kind == kind::list) {
-                std::size_t end = i + 1 < frames_.size() ? sink_.mark(frames_[i + 1])
-                                                         : std::size_t(-1);
+                std::size_t end =
+                    i + 1 < frames_.size() ? sink_.mark(frames_[i + 1]) : std::size_t(-1);
                 p += sink_.keys_of(f, end);
             }
         }
@@ -348,7 +347,6 @@ public:
         err_.message = std::move(message);
         return false;
     }
-
 
 private:
     std::string role_name() const { return role_ == document_role::filter ? "filters" : "data"; }
@@ -423,8 +421,8 @@ public:
     }
 
 private:
-    const char *known_[3] = {yang_schema::get().oc_root().ns,
-                             yang_schema::get().native_root().ns, netconf_namespace};
+    const char *known_[3] = {yang_schema::get().oc_root().ns, yang_schema::get().native_root().ns,
+                             netconf_namespace};
     std::deque<std::string> others_;
 };
 
@@ -514,23 +512,20 @@ private:
         const schema_node *parent = b_.current();
         if (parent == nullptr) {
             if (is_root) return b_.enter_root(offset, local);
-            return b_.fail(local == root.name ? error_tag::unknown_namespace
-                                              : error_tag::unknown_element,
-                           offset,
-                           "<" + std::string(qname) + "> in namespace " +
-                               quoted(ns ? ns : "") + " is not <" + root.name + "> in " +
-                               root.ns + ", the only element accepted under <" + wrapper_name_ +
-                               ">");
+            return b_.fail(
+                local == root.name ? error_tag::unknown_namespace : error_tag::unknown_element,
+                offset,
+                "<" + std::string(qname) + "> in namespace " + quoted(ns ? ns : "") + " is not <" +
+                    root.name + "> in " + root.ns + ", the only element accepted under <" +
+                    wrapper_name_ + ">");
         }
         if (parent->is_leaf())
             return b_.fail(error_tag::bad_element, offset,
-                           "leaf " + b_.path() + " holds the element <" + std::string(qname) +
-                               ">");
+                           "leaf " + b_.path() + " holds the element <" + std::string(qname) + ">");
         const schema_node *s = child_named(*parent, local);
         if (s == nullptr || ns != s->ns) {
             bool ours = ns == parent->ns;
-            return b_.fail(ours ? error_tag::unknown_element : error_tag::unknown_namespace,
-                           offset,
+            return b_.fail(ours ? error_tag::unknown_element : error_tag::unknown_namespace, offset,
                            (ours ? "unknown element <" + std::string(qname) + ">"
                                  : "element <" + std::string(qname) + "> in namespace " +
                                        quoted(ns ? ns : "")) +
@@ -612,12 +607,15 @@ public:
             case level::top:
             case level::wrapper: {
                 if (l.members++ > 0)
-                    return b_.fail(l.kind == level::top ? error_tag::malformed_message
-                                                        : error_tag::unknown_element,
-                                   offset,
-                                   "unexpected member " + quoted(name) + ": the document holds "
-                                   "one member, " + root_member() + (l.kind == level::top ?
-                                   " or one wrapper object holding it" : ""));
+                    return b_.fail(
+                        l.kind == level::top ? error_tag::malformed_message
+                                             : error_tag::unknown_element,
+                        offset,
+                        "unexpected member " + quoted(name) +
+                            ": the document holds "
+                            "one member, " +
+                            root_member() +
+                            (l.kind == level::top ? " or one wrapper object holding it" : ""));
                 if (name == root_member())
                     l.pending_root = true;
                 else if (l.kind == level::top)
@@ -704,8 +702,8 @@ public:
             }
             // [null]: the value of a leaf of type empty, or in a filter the
             // selection of any leaf.
-            if (s->is_leaf() && (s->type->kind == value_type::base::empty ||
-                                 b_.role() == document_role::filter)) {
+            if (s->is_leaf() &&
+                (s->type->kind == value_type::base::empty || b_.role() == document_role::filter)) {
                 if (!enter(s, offset)) return false;
                 push(level::empty_value);
                 return true;
@@ -749,11 +747,9 @@ public:
         if (text.find('\0') != std::string_view::npos)
             return b_.fail(error_tag::invalid_value, offset,
                            "a value must not contain a NUL character (\\u0000)");
-        static constexpr lexical_kind kinds[] = {lexical_kind::json_string,
-                                                 lexical_kind::json_number,
-                                                 lexical_kind::json_boolean,
-                                                 lexical_kind::json_boolean,
-                                                 lexical_kind::json_empty};
+        static constexpr lexical_kind kinds[] = {
+            lexical_kind::json_string, lexical_kind::json_number, lexical_kind::json_boolean,
+            lexical_kind::json_boolean, lexical_kind::json_empty};
         if (k == json_kind::null_value) return shape(offset, "a value (null is not one)");
         if (!enter(s, offset)) return false;
         // A leaf's operation given before the leaf itself.
@@ -772,9 +768,9 @@ private:
     enum class meta_kind : uint8_t { none, self, leaf };
     struct level {
         enum kind_t : uint8_t { top, wrapper, node, list, empty_value, metadata } kind = top;
-        const schema_node *pending = nullptr;  // node: the member whose value comes next
+        const schema_node *pending = nullptr;     // node: the member whose value comes next
         const schema_node *entries_of = nullptr;  // list: the list its objects are entries of
-        meta_kind meta = meta_kind::none;      // node: metadata comes next / metadata: for what
+        meta_kind meta = meta_kind::none;         // node: metadata comes next / metadata: for what
         const schema_node *meta_for = nullptr;
         bool pending_root = false, pending_wrapper = false, pending_operation = false;
         unsigned members = 0;
@@ -782,9 +778,7 @@ private:
         std::vector<std::pair<const schema_node *, std::string>> later_ops;
     };
 
-    std::string root_member() const {
-        return std::string(b_.root().module) + ":" + b_.root().name;
-    }
+    std::string root_member() const { return std::string(b_.root().module) + ":" + b_.root().name; }
 
     static std::string expected_for(const schema_node &s) {
         switch (s.kind) {
@@ -818,8 +812,8 @@ private:
             local = name.substr(colon + 1);
             if (ns == nullptr || ns == netconf_namespace) {
                 b_.fail(error_tag::unknown_namespace, offset,
-                        "unknown module '" + std::string(name.substr(0, colon)) +
-                            "' in member " + quoted(name) + " under " + b_.path());
+                        "unknown module '" + std::string(name.substr(0, colon)) + "' in member " +
+                            quoted(name) + " under " + b_.path());
                 return nullptr;
             }
         }
@@ -836,8 +830,7 @@ private:
 
     bool leaf_operation(const schema_node *s, std::string_view op, std::size_t offset) {
         level &parent = stack_[stack_.size() - 2];
-        if (parent.done & (uint64_t{1} << s->order))
-            return b_.set_child_operation(s, op, offset);
+        if (parent.done & (uint64_t{1} << s->order)) return b_.set_child_operation(s, op, offset);
         parent.later_ops.emplace_back(s, std::string(op));
         return true;
     }
@@ -856,8 +849,8 @@ void reader_failed(const reader_error &re, std::string_view text, const std::str
 }
 
 template <class Sink>
-bool read_into(Sink &sink, std::string_view text, const std::string &file,
-               const schema_node &root, document_role role, input_error &err) {
+bool read_into(Sink &sink, std::string_view text, const std::string &file, const schema_node &root,
+               document_role role, input_error &err) {
     builder<Sink> b(sink, root, role, text, file, err);
     reader_error re;
     bool json = is_json_document(text);

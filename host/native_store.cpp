@@ -201,10 +201,10 @@ std::string visit_route(const data_node &route, bool ipv4, const Put &put) {
     std::sort(indices.begin(), indices.end());
     for (std::size_t i = 1; i < indices.size(); ++i)
         if (indices[i].first == indices[i - 1].first)
-            return "route " + route.path() + ": next-hops " +
-                   entry_name(*indices[i - 1].second) + " and " + entry_name(*indices[i].second) +
-                   " would both read back as the OpenConfig next-hop " +
-                   quoted(indices[i].first) + " (give them different indices)";
+            return "route " + route.path() + ": next-hops " + entry_name(*indices[i - 1].second) +
+                   " and " + entry_name(*indices[i].second) +
+                   " would both read back as the OpenConfig next-hop " + quoted(indices[i].first) +
+                   " (give them different indices)";
     return {};
 }
 
@@ -251,8 +251,8 @@ std::optional<store_load_stats> load_native_store(const data_node &config, const
 
 std::optional<store_load_stats> load_native_store(std::string_view text, const std::string &file,
                                                   input_error &err) {
-    auto tree = read_data_document(text, file, yang_schema::get().native_root(),
-                                   document_role::data, err);
+    auto tree =
+        read_data_document(text, file, yang_schema::get().native_root(), document_role::data, err);
     if (!tree) return std::nullopt;
     return load_native_store(*tree->root, file, err);
 }

@@ -269,7 +269,8 @@ private:
         std::string s;
         for (const schema_node *k : e.schema->keys)
             for (const out_node *kc : e.children)
-                if (kc->schema == k && kc->value()) s += "[" + k->name + "=" + quoted(*kc->value()) + "]";
+                if (kc->schema == k && kc->value())
+                    s += "[" + k->name + "=" + quoted(*kc->value()) + "]";
         return s;
     }
 

@@ -167,8 +167,7 @@ std::string interface_ref_problem(const yfw_map_node *children, uint32_t count) 
     std::size_t size = std::strlen(name);
     if (sub != nullptr && std::strcmp(sub, "0") != 0) size += 1 + std::strlen(sub);
     if (size > interface_name_limit)
-        return too_long(size, interface_name_limit,
-                        "the interface name with its subinterface");
+        return too_long(size, interface_name_limit, "the interface name with its subinterface");
     return {};
 }
 
@@ -181,9 +180,8 @@ std::string static_route_problem(const yfw_map_node *children, uint32_t count) {
     for (uint32_t i = 0; i < hops->child_count; ++i) {
         const yfw_map_node &hop = hops->children[i];
         const yfw_map_node *config = child(hop.children, hop.child_count, "config");
-        const char *address = config ? value(child(config->children, config->child_count,
-                                                   "next-hop"))
-                                     : nullptr;
+        const char *address =
+            config ? value(child(config->children, config->child_count, "next-hop")) : nullptr;
         // Identities carry their module's prefix; addresses hold ':' only
         // when they are IPv6, and '.' when IPv4.
         if (address == nullptr || std::strncmp(address, "oc-loc-rt:", 10) == 0) continue;

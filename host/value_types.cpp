@@ -126,8 +126,10 @@ void collect_identities(const lysc_ident *id, std::vector<value_type::identity> 
 [[noreturn]] void unsupported(LY_DATA_TYPE b) {
     // The modules are part of the build: a type the host cannot check is a
     // build that must not run, not a user error.
-    std::fprintf(stderr, "yfw_host: the built-in YANG modules use a type (libyang base type %d) "
-                 "the host does not check\n", static_cast<int>(b));
+    std::fprintf(stderr,
+                 "yfw_host: the built-in YANG modules use a type (libyang base type %d) "
+                 "the host does not check\n",
+                 static_cast<int>(b));
     std::abort();
 }
 
@@ -149,7 +151,9 @@ const value_type *value_type::compile(const lysc_type *raw,
         if (t->basetype == LY_TYPE_STRING) {
             const auto *str = reinterpret_cast<const lysc_type_str *>(t);
             LY_ARRAY_COUNT_TYPE i;
-            LY_ARRAY_FOR(str->patterns, i) { v->patterns.push_back(str->patterns[i]); }
+            LY_ARRAY_FOR(str->patterns, i) {
+                v->patterns.push_back(str->patterns[i]);
+            }
         }
     } else {
         switch (t->basetype) {
@@ -212,10 +216,14 @@ const value_type *value_type::compile(const lysc_type *raw,
                 v->kind = base::identityref;
                 const auto *ref = reinterpret_cast<const lysc_type_identityref *>(t);
                 LY_ARRAY_COUNT_TYPE i;
-                LY_ARRAY_FOR(ref->bases, i) { collect_identities(ref->bases[i], v->identities); }
+                LY_ARRAY_FOR(ref->bases, i) {
+                    collect_identities(ref->bases[i], v->identities);
+                }
                 v->description = "one of the identities";
                 for (size_t k = 0; k < v->identities.size(); ++k)
-                    v->description += (k == 0 ? " " : k + 1 == v->identities.size() ? " or " : ", ") +
+                    v->description += (k == 0                          ? " "
+                                       : k + 1 == v->identities.size() ? " or "
+                                                                       : ", ") +
                                       v->identities[k].name;
                 break;
             }
@@ -305,8 +313,8 @@ bool matches(const lysc_pattern *p, std::string_view s) {
     // One match block per thread: the patterns capture nothing, and making
     // one per value would cost an allocation each.
     thread_local pcre2_match_data *md = pcre2_match_data_create(1, nullptr);
-    int rc = pcre2_match(p->code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), 0, 0, md,
-                         nullptr);
+    int rc =
+        pcre2_match(p->code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), 0, 0, md, nullptr);
     bool hit = rc >= 0;
     return p->inverted ? !hit : hit;
 }
@@ -343,7 +351,8 @@ bool integer_value(const value_type &t, const lexical_value &in, std::string &sc
     if (negative && magnitude == 0) negative = false;  // "-0" is 0
     if (t.is_signed) {
         if (magnitude > (negative ? uint64_t{1} << 63 : uint64_t{INT64_MAX})) return false;
-        int64_t v = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+        int64_t v =
+            negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
         bool ok = false;
         for (auto [lo, hi] : t.signed_ranges) ok = ok || (v >= lo && v <= hi);
         if (!ok) return false;
@@ -387,10 +396,13 @@ bool identity_value(const value_type &t, const lexical_value &in, std::string_vi
         if (ns == nullptr) {
             // Said only of what could be a prefix at all; "192.0.2.1:x" is
             // no identity with an undeclared prefix.
-            bool name = !qualifier.empty() && !std::isdigit(static_cast<unsigned char>(qualifier[0])) &&
-                        qualifier.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                    "0123456789-_.") == std::string_view::npos;
-            if (name) why = "names the prefix '" + std::string(qualifier) + "', which is not declared";
+            bool name = !qualifier.empty() &&
+                        !std::isdigit(static_cast<unsigned char>(qualifier[0])) &&
+                        qualifier.find_first_not_of(
+                            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                            "0123456789-_.") == std::string_view::npos;
+            if (name)
+                why = "names the prefix '" + std::string(qualifier) + "', which is not declared";
             return false;
         }
     } else if (in.kind == lexical_kind::json_string) {
@@ -462,8 +474,8 @@ bool prefix_value(const value_type &t, const lexical_value &in, std::string &scr
     unsigned len = 0;
     auto [end, ec] = std::from_chars(length.data(), length.data() + length.size(), len);
     // No sign, no leading zero: the module's pattern writes lengths plainly.
-    if (length.empty() || ec != std::errc() || end != length.data() + length.size() ||
-        len > bits || (length.size() > 1 && length[0] == '0'))
+    if (length.empty() || ec != std::errc() || end != length.data() + length.size() || len > bits ||
+        (length.size() > 1 && length[0] == '0'))
         return false;
     unsigned char bytes[16];
     if (!address_bytes(v6, s.substr(0, slash), bytes)) return false;

@@ -199,8 +199,8 @@ const schema_node *yang_schema::root(std::string_view ns, std::string_view name)
 std::string yang_schema::check_value(const schema_node &leaf, std::string_view value) const {
     thread_local std::string scratch, why;
     std::string_view canonical;
-    if (!canonical_value(*leaf.type, {value, lexical_kind::xml_text, nullptr}, leaf.module,
-                         scratch, canonical, why))
+    if (!canonical_value(*leaf.type, {value, lexical_kind::xml_text, nullptr}, leaf.module, scratch,
+                         canonical, why))
         return why;
     if (canonical != value)
         return "is not in canonical form (write " + std::string(canonical) + ")";

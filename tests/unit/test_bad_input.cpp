@@ -38,8 +38,8 @@ std::string native_route(const std::string &prefix, const std::string &len,
 }
 
 std::string address_hop(const std::string &address, const std::string &more = "") {
-    return "<vrf-next-hop-next-hop-address><next-hop-address>" + address +
-           "</next-hop-address>" + more + "</vrf-next-hop-next-hop-address>";
+    return "<vrf-next-hop-next-hop-address><next-hop-address>" + address + "</next-hop-address>" +
+           more + "</vrf-next-hop-next-hop-address>";
 }
 
 // 10.0.0.0/8 via 192.0.2.1 (index 1, metric 5), and 2001:db8::/32 out of an
@@ -133,10 +133,11 @@ void expect_refused(const std::vector<bad_case> &cases) {
             EXPECT_TRUE(r.out.empty()) << "nothing printed for a refused edit";
             // Unusable input is named: the request, or the store when it is
             // the store that cannot be read.
-            if (c.status == 2)
+            if (c.status == 2) {
                 EXPECT_TRUE(r.err.starts_with("ocmap: " + request.string() + ":") ||
                             r.err.starts_with("ocmap: " + store.string() + ":"))
                     << r.err;
+            }
         }
         EXPECT_EQ(slurp(store), c.store) << "the store changed";
         for (const auto &f : fs::directory_iterator(dir.path))
@@ -179,8 +180,9 @@ TEST(bad_input, malformed_documents) {
          "request.json:1:62: malformed JSON", BASE_STORE, "request.json"},
         {"JSON that is no object", "[1]", 2, "expected an object at the top", BASE_STORE,
          "request.json"},
-        {"JSON list entry that is no object", JSON_ROOT + "{\"static-routes\": {\"static\": [[1]]}}",
-         2, "expected an object for each entry of the list static", BASE_STORE, "request.json"},
+        {"JSON list entry that is no object",
+         JSON_ROOT + "{\"static-routes\": {\"static\": [[1]]}}", 2,
+         "expected an object for each entry of the list static", BASE_STORE, "request.json"},
         {"JSON list given as an object",
          JSON_ROOT + "{\"static-routes\": {\"static\": {\"prefix\": \"10.1.0.0/16\"}}}}", 2,
          "expected an array of objects for the list static", BASE_STORE, "request.json"},
@@ -209,7 +211,8 @@ TEST(bad_input, unknown_or_repeated_nodes) {
          "element <metric> in namespace 'urn:example:other'"},
         {"local-routes in the wrong namespace", "<local-routes xmlns=\"urn:example:other\"/>", 2,
          "no <local-routes> in namespace"},
-        {"unknown attribute", edit_doc("<static foo=\"1\"><prefix>10.1.0.0/16</prefix></static>"), 1,
+        {"unknown attribute", edit_doc("<static foo=\"1\"><prefix>10.1.0.0/16</prefix></static>"),
+         1,
          "unknown attribute 'foo' on <static> (/local-routes/static-routes/static) (tag: "
          "unknown-attribute)"},
         {"unknown operation", edit_doc("<static nc:operation=\"upsert\"/>"), 1,
@@ -277,8 +280,9 @@ TEST(bad_input, values_outside_their_type_or_the_native_limits) {
         {"index of 128", edit_doc(route("10.1.0.0/16", next_hop(repeat("i", 128), ""))), 1,
          "an index of 128 bytes"},
         {"JSON index holding an escape character",
-         JSON_ROOT + "{\"static-routes\": {\"static\": [{\"prefix\": \"10.1.0.0/16\", \"next-hops\": "
-                     "{\"next-hop\": [{\"index\": \"1\\u001b[31m\"}]}}]}}}",
+         JSON_ROOT +
+             "{\"static-routes\": {\"static\": [{\"prefix\": \"10.1.0.0/16\", \"next-hops\": "
+             "{\"next-hop\": [{\"index\": \"1\\u001b[31m\"}]}}]}}}",
          1, "invalid value '1\\x1b[31m'", BASE_STORE, "request.json"},
         {"JSON value with a NUL", json_hop("\"index\": \"1\\u0000x\""), 1,
          "must not contain a NUL character", BASE_STORE, "request.json"},
@@ -290,8 +294,7 @@ TEST(bad_input, values_outside_their_type_or_the_native_limits) {
          "is not an IPv4 prefix, or an IPv6 prefix"},
         {"length with a leading zero", via("10.1.0.0/016", "192.0.2.9"), 1,
          "invalid value '10.1.0.0/016'"},
-        {"prefix without a length", via("10.1.0.0", "192.0.2.9"), 1,
-         "invalid value '10.1.0.0'"},
+        {"prefix without a length", via("10.1.0.0", "192.0.2.9"), 1, "invalid value '10.1.0.0'"},
         {"no address at all", via("10.1.0.0/16", "300.1.1.1"), 1,
          "is not an IPv4 address, or an IPv6 address, or one of the identities DROP or "
          "LOCAL_LINK"},
@@ -350,8 +353,8 @@ TEST(bad_input, keys_and_conflicting_operations) {
          edit_doc(route("10.1.0.0/16", "", "", "create") + route("10.1.0.0/16", "", "", "create")),
          1, "vrf-prefix[prefix='10.1.0.0'][prefix-length='16'], which already exists"},
         {"a DROP next-hop with an interface",
-         edit_doc(route("10.1.0.0/16", next_hop("1", "<next-hop>DROP</next-hop>",
-                                                interface("eth0")))),
+         edit_doc(
+             route("10.1.0.0/16", next_hop("1", "<next-hop>DROP</next-hop>", interface("eth0")))),
          1,
          "error 0xaaf29e00: Interface configuration is not allowed when next-hop is drop (at "
          "/local-routes/static-routes/static[prefix='10.1.0.0/16']/next-hops/next-hop[index='1']) "
@@ -513,7 +516,8 @@ TEST(bad_input, files_that_cannot_be_used) {
         std::vector<std::string> args;
         std::string error;
     } rows[] = {
-        {"a directory as the request", {"edit", (dir.path / "a-directory").string()},
+        {"a directory as the request",
+         {"edit", (dir.path / "a-directory").string()},
          "a-directory: is a directory, not a document (tag: operation-failed)"},
         {"a directory as the store",
          {"get-config", "--store", (dir.path / "a-directory").string()},
@@ -553,9 +557,9 @@ TEST(bad_input, store_file_hygiene) {
     spill(dir.path / "request.xml", via("10.1.0.0/16", "192.0.2.9"));
     // Looks like a temporary name of the store, but is a user's file.
     spill(dir.path / "real" / "store.xml.tmp.abc123", "mine");
-    ocmap_run r = run_ocmap({"edit", "--apply", "--store", link.string(),
-                             (dir.path / "request.xml").string()},
-                            dir.path);
+    ocmap_run r = run_ocmap(
+        {"edit", "--apply", "--store", link.string(), (dir.path / "request.xml").string()},
+        dir.path);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_NE(slurp(target).find("10.1.0.0"), std::string::npos) << "written through the link";

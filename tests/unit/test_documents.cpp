@@ -44,13 +44,16 @@ TEST(request_documents, xml_and_json_give_the_same_canonical_tree) {
     const std::string nc = "xmlns:nc=\"urn:ietf:params:xml:ns:netconf:base:1.0\"";
     const std::string J = R"({"openconfig-local-routing:local-routes": )";
     auto xml_hop = [&](const std::string &config) {
-        return "<local-routes " + oc + "><static-routes><static><prefix>2001:db8::/32</prefix>"
-               "<next-hops><next-hop><index>1</index><config>" + config +
-               "</config></next-hop></next-hops></static></static-routes></local-routes>";
+        return "<local-routes " + oc +
+               "><static-routes><static><prefix>2001:db8::/32</prefix>"
+               "<next-hops><next-hop><index>1</index><config>" +
+               config + "</config></next-hop></next-hops></static></static-routes></local-routes>";
     };
     auto json_hop = [&](const std::string &config) {
-        return J + R"({"static-routes": {"static": [{"prefix": "2001:db8::/32", "next-hops": )"
-                   R"({"next-hop": [{"index": "1", "config": {)" + config + "}}]}}]}}}";
+        return J +
+               R"({"static-routes": {"static": [{"prefix": "2001:db8::/32", "next-hops": )"
+               R"({"next-hop": [{"index": "1", "config": {)" +
+               config + "}}]}}]}}}";
     };
     std::vector<pair> pairs = {
         {"operations on containers, entries and leaves; identities in any prefix",
@@ -76,20 +79,21 @@ TEST(request_documents, xml_and_json_give_the_same_canonical_tree) {
          json_hop(R"("next-hop": "::1")"), "next-hop op=0 value=::1"},
         {"IPv6 in canonical form", xml_hop("<next-hop> 2001:0DB8:0:0::0001 </next-hop>"),
          json_hop(R"("next-hop": "2001:db8::1")"), "next-hop op=0 value=2001:db8::1"},
-        {"numbers in canonical form", xml_hop("<metric>+007</metric>"),
-         json_hop(R"("metric": 7)"), "metric op=0 value=7"},
+        {"numbers in canonical form", xml_hop("<metric>+007</metric>"), json_hop(R"("metric": 7)"),
+         "metric op=0 value=7"},
         {"text joined across comments and CDATA",
          xml_hop("<metric>1<!-- x --><![CDATA[0]]></metric>"), json_hop(R"("metric": 10)"),
          "metric op=0 value=10"},
         {"a string that looks like an identity stays a string",
-         "<local-routes " + oc + "><static-routes><static><prefix>10.0.0.0/8</prefix><next-hops>"
+         "<local-routes " + oc +
+             "><static-routes><static><prefix>10.0.0.0/8</prefix><next-hops>"
              "<next-hop><index>a:b</index></next-hop></next-hops></static></static-routes>"
              "</local-routes>",
          J + R"({"static-routes": {"static": [{"prefix": "10.0.0.0/8", "next-hops": )"
              R"({"next-hop": [{"index": "a:b"}]}}]}}})",
          "index op=0 value=a:b"},
-        {"a byte order mark", "\xef\xbb\xbf<local-routes " + oc + "/>",
-         "\xef\xbb\xbf" + J + "{}}", "local-routes op=0"},
+        {"a byte order mark", "\xef\xbb\xbf<local-routes " + oc + "/>", "\xef\xbb\xbf" + J + "{}}",
+         "local-routes op=0"},
     };
     for (const auto &p : pairs) {
         SCOPED_TRACE(p.name);

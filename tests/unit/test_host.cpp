@@ -2,21 +2,9 @@
 // tree's grouping of adds into a document.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "test_support.h"
 
 using namespace oclr_test;
-
-namespace {
-
-const yfw_map_node *child(const yfw_map_node *n, const char *tag) {
-    for (uint32_t i = 0; i < n->child_count; ++i)
-        if (std::strcmp(n->children[i].tag, tag) == 0) return &n->children[i];
-    return nullptr;
-}
-
-}  // namespace
 
 TEST(framework_calls, hierarchy_current_list_node_info_and_leafref) {
     auto t = parse(R"(<local-routes xmlns="http://openconfig.net/yang/local-routing"><static-routes>

@@ -69,7 +69,9 @@ data_tree parse_store(const std::string &body) {
     std::string xml =
         "<router-static xmlns=\"" + std::string(NS) + "\">" + body + "</router-static>";
     yfw_host::input_error err;
-    auto t = yfw_host::read_data_document(xml, "store.xml", yfw_host::yang_schema::get().native_root(), yfw_host::document_role::data, err);
+    auto t =
+        yfw_host::read_data_document(xml, "store.xml", yfw_host::yang_schema::get().native_root(),
+                                     yfw_host::document_role::data, err);
     if (!t) throw std::runtime_error(err.text());
     return std::move(*t);
 }
@@ -217,7 +219,8 @@ TEST(store_apply, children_are_written_in_schema_order) {
     EXPECT_LT(at("<metric>"), at("<index>"));
     // Read back, the document is the same.
     yfw_host::input_error ierr;
-    auto again = yfw_host::read_data_document(xml, "s.xml", *config.root->schema, yfw_host::document_role::data, ierr);
+    auto again = yfw_host::read_data_document(xml, "s.xml", *config.root->schema,
+                                              yfw_host::document_role::data, ierr);
     ASSERT_TRUE(again) << ierr.text();
     EXPECT_EQ(yfw_host::to_xml(*again->root, false), xml);
 }
@@ -246,8 +249,9 @@ TEST(store_read, unusable_stores_are_refused_with_position_and_value) {
         std::string xml =
             "<router-static xmlns=\"" + std::string(NS) + "\">\n" + r.body + "</router-static>";
         yfw_host::input_error err;
-        auto t = yfw_host::read_data_document(xml, "s.xml", yfw_host::yang_schema::get().native_root(),
-                                              yfw_host::document_role::data, err);
+        auto t =
+            yfw_host::read_data_document(xml, "s.xml", yfw_host::yang_schema::get().native_root(),
+                                         yfw_host::document_role::data, err);
         EXPECT_FALSE(t) << r.body;
         EXPECT_NE(err.text().find(r.message), std::string::npos) << err.text();
         EXPECT_EQ(err.text().rfind("s.xml:2:", 0), 0u) << err.text();
@@ -261,13 +265,15 @@ TEST(store_read, node_pool_is_released_only_when_empty) {
     std::string xml =
         "<router-static xmlns=\"" + std::string(NS) + "\">" + v4_routes(R10) + "</router-static>";
     yfw_host::input_error err;
-    auto first = yfw_host::read_data_document(xml, "s.xml", schema, yfw_host::document_role::data, err);
+    auto first =
+        yfw_host::read_data_document(xml, "s.xml", schema, yfw_host::document_role::data, err);
     ASSERT_TRUE(first) << err.text();
     EXPECT_FALSE(data_node::release_pool());
     first.reset();
     EXPECT_TRUE(data_node::release_pool());
     for (int round = 0; round < 2; ++round) {
-        auto again = yfw_host::read_data_document(xml, "s.xml", schema, yfw_host::document_role::data, err);
+        auto again =
+            yfw_host::read_data_document(xml, "s.xml", schema, yfw_host::document_role::data, err);
         ASSERT_TRUE(again) << err.text();
         auto copy = again->clone_root();
         EXPECT_EQ(yfw_host::write_document(*copy, yfw_host::doc_format::xml, false),
