@@ -1,11 +1,10 @@
-// Schema-bound data trees: building, editing, reading and writing them.
+// Schema-bound data trees: building, editing and looking things up.
 #include "data_tree.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cstdio>
 #include <cstring>
-#include <mutex>
+#include <unordered_map>
+#include <utility>
 
 namespace yfw_host {
 
@@ -13,22 +12,18 @@ namespace {
 
 using kind = schema_node::node_kind;
 
-bool by_order(const std::unique_ptr<data_node> &n, uint16_t order) {
-    return n->schema->order < order;
-}
-
-// Up to this many children, an entry is found by comparing keys in place:
+// Up to this many entries, an entry is found by comparing keys in place:
 // cheaper than a hash index, which most nodes (a route's next-hop table
 // with a few entries) would never repay.
 constexpr std::size_t index_threshold = 16;
 
-// The index key of an entry: the list's name and its key values, written
-// into a buffer the caller reuses, so a look-up allocates nothing.
+// The index key of an entry: its list and its key values, written into a
+// buffer the caller reuses, so a look-up allocates nothing.
 void index_key(std::string &k, const schema_node *list, const std::vector<std::string_view> &keys) {
-    k.assign(list->name);
+    k.assign(reinterpret_cast<const char *>(&list), sizeof list);
     for (std::string_view v : keys) {
-        k += '\0';
         k += v;
+        k += '\0';
     }
 }
 
@@ -47,9 +42,16 @@ bool has_keys(const data_node &e, const std::vector<std::string_view> &keys) {
     if (keys.size() != ks.size()) return false;
     for (std::size_t i = 0; i < ks.size(); ++i) {
         const data_node *leaf = e.child(ks[i]);
-        if (leaf == nullptr || leaf->value != keys[i]) return false;
+        if (leaf == nullptr || leaf->value() != keys[i]) return false;
     }
     return true;
+}
+
+// The first child at or after schema position `order`.
+data_node *first_at(const data_node &n, uint16_t order) {
+    data_node *c = n.first;
+    while (c != nullptr && c->schema->order < order) c = c->next;
+    return c;
 }
 
 }  // namespace
@@ -64,108 +66,9 @@ struct data_node::entry_index {
     std::unordered_map<std::string, data_node *, text_hash, std::equal_to<>> map;
 };
 
-namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-// Under AddressSanitizer every node is its own allocation, so a node used
-// after it was freed is still caught.
-constexpr bool pooled = false;
-#else
-constexpr bool pooled = true;
-#endif
-
-// Free nodes of this thread, and the rest of the block being carved. A node
-// freed by another thread than the one that made it simply joins that
-// thread's list.
-struct node_pool {
-    struct free_node {
-        free_node *next;
-    };
-    free_node *free = nullptr;
-    char *next = nullptr;
-    char *end = nullptr;
-    unsigned generation = 0;  // of the blocks this state refers to
-};
-thread_local node_pool pool;
-
-// Blocks stay until release_pool finds no node alive (nodes are reused, not
-// returned), held here so they remain reachable.
-std::mutex blocks_mutex;
-auto *blocks = new std::vector<std::unique_ptr<char[]>>;
-std::atomic<std::size_t> live_nodes{0};
-// Advanced by each release: a thread's pool state from before it points
-// into freed blocks and is dropped on its next use.
-std::atomic<unsigned> blocks_generation{0};
-
-node_pool &current_pool() {
-    node_pool &p = pool;
-    unsigned g = blocks_generation.load(std::memory_order_relaxed);
-    if (p.generation != g) p = node_pool{nullptr, nullptr, nullptr, g};
-    return p;
-}
-
-}  // namespace
-
-void *data_node::operator new(std::size_t size) {
-    if (size != sizeof(data_node)) return ::operator new(size);
-    if (!pooled) {
-        void *at = ::operator new(size);
-        live_nodes.fetch_add(1, std::memory_order_relaxed);
-        return at;
-    }
-    node_pool &p = current_pool();
-    if (p.free != nullptr) {
-        node_pool::free_node *f = p.free;
-        p.free = f->next;
-        live_nodes.fetch_add(1, std::memory_order_relaxed);
-        return f;
-    }
-    if (p.next == p.end) {
-        constexpr std::size_t block_bytes = 4096 * sizeof(data_node);
-        std::unique_ptr<char[]> block(new char[block_bytes]);
-        p.next = block.get();
-        p.end = p.next + block_bytes;
-        std::lock_guard<std::mutex> hold(blocks_mutex);
-        blocks->push_back(std::move(block));
-    }
-    void *at = p.next;
-    p.next += sizeof(data_node);
-    live_nodes.fetch_add(1, std::memory_order_relaxed);
-    return at;
-}
-
-void data_node::operator delete(void *ptr, std::size_t size) noexcept {
-    if (size != sizeof(data_node)) {
-        ::operator delete(ptr);
-        return;
-    }
-    live_nodes.fetch_sub(1, std::memory_order_relaxed);
-    if (!pooled) {
-        ::operator delete(ptr);
-        return;
-    }
-    node_pool &p = current_pool();
-    auto *f = static_cast<node_pool::free_node *>(ptr);
-    f->next = p.free;
-    p.free = f;
-}
-
-bool data_node::release_pool() {
-    std::lock_guard<std::mutex> hold(blocks_mutex);
-    if (live_nodes.load() != 0) return false;
-    if (!pooled) return true;
-    blocks->clear();
-    blocks->shrink_to_fit();
-    blocks_generation.fetch_add(1);
-    return true;
-}
-
-data_node::data_node() = default;
-data_node::~data_node() = default;
-
 data_node *data_node::child(const schema_node *s) const {
-    auto it = std::lower_bound(children.begin(), children.end(), s->order, by_order);
-    return it != children.end() && (*it)->schema == s ? it->get() : nullptr;
+    data_node *c = first_at(*this, s->order);
+    return c != nullptr && c->schema == s ? c : nullptr;
 }
 
 bool data_node::key_values(std::vector<std::string_view> &out) const {
@@ -173,81 +76,23 @@ bool data_node::key_values(std::vector<std::string_view> &out) const {
     for (const schema_node *k : schema->keys) {
         const data_node *leaf = child(k);
         if (leaf == nullptr) return false;
-        out.push_back(leaf->value);
+        out.push_back(leaf->value());
     }
     return true;
 }
 
-void data_node::index_insert(data_node *e) const {
-    if (!index_) return;
-    auto &keys = key_scratch();
-    if (!e->key_values(keys)) return;
-    std::string &k = index_scratch();
-    index_key(k, e->schema, keys);
-    index_->map.emplace(k, e);
-}
-
-void data_node::index_erase(data_node *e) const {
-    if (!index_) return;
-    auto &keys = key_scratch();
-    if (!e->key_values(keys)) return;
-    std::string &k = index_scratch();
-    index_key(k, e->schema, keys);
-    auto it = index_->map.find(std::string_view(k));
-    if (it != index_->map.end() && it->second == e) index_->map.erase(it);
-}
-
 data_node *data_node::entry(const schema_node *s, const std::vector<std::string_view> &keys) const {
-    if (!index_ && children.size() <= index_threshold) {
-        // The first entry with these keys, as the index would keep it.
-        auto it = std::lower_bound(children.begin(), children.end(), s->order, by_order);
-        for (; it != children.end() && (*it)->schema == s; ++it)
-            if (has_keys(**it, keys)) return it->get();
+    if (index == nullptr) {
+        // The first entry with these keys, as the index would keep it. A
+        // list that grows long gets its index from data_tree::index_entry.
+        for (data_node *c = first_at(*this, s->order); c != nullptr && c->schema == s; c = c->next)
+            if (has_keys(*c, keys)) return c;
         return nullptr;
-    }
-    if (!index_) {
-        index_ = std::make_unique<entry_index>();
-        for (const auto &c : children)
-            if (c->schema->kind == kind::list) index_insert(c.get());
     }
     std::string &k = index_scratch();
     index_key(k, s, keys);
-    auto it = index_->map.find(std::string_view(k));
-    return it == index_->map.end() ? nullptr : it->second;
-}
-
-data_node *data_node::add(const schema_node *s) {
-    auto n = std::make_unique<data_node>();
-    n->schema = s;
-    n->parent = this;
-    data_node *raw = n.get();
-    // After every child of the same or an earlier schema position; new list
-    // entries go last among their list's entries. Appending is the common
-    // case, so look from the end.
-    auto pos = children.end();
-    while (pos != children.begin() && (*(pos - 1))->schema->order > s->order) --pos;
-    children.insert(pos, std::move(n));
-    return raw;
-}
-
-data_node *data_node::add_entry(const schema_node *s, const std::vector<std::string_view> &keys) {
-    data_node *e = add(s);
-    for (std::size_t i = 0; i < s->keys.size() && i < keys.size(); ++i)
-        e->add(s->keys[i])->value.assign(keys[i]);
-    index_insert(e);
-    return e;
-}
-
-void data_node::remove(data_node *c) {
-    if (c->schema->kind == kind::list) index_erase(c);
-    auto first = std::lower_bound(children.begin(), children.end(), c->schema->order, by_order);
-    auto it = std::find_if(first, children.end(), [c](const auto &p) { return p.get() == c; });
-    if (it != children.end()) children.erase(it);
-}
-
-void data_node::clear_content() {
-    std::erase_if(children, [](const auto &c) { return !c->schema->is_key; });
-    index_.reset();
+    auto it = index->map.find(std::string_view(k));
+    return it == index->map.end() ? nullptr : it->second;
 }
 
 std::string data_node::path() const {
@@ -256,40 +101,158 @@ std::string data_node::path() const {
     if (schema->kind == kind::list) {
         for (const schema_node *k : schema->keys) {
             const data_node *leaf = child(k);
-            if (leaf) p += "[" + k->name + "=" + quoted(leaf->value) + "]";
+            if (leaf) p += "[" + k->name + "=" + quoted(leaf->value()) + "]";
         }
     }
     return p;
 }
 
+// ------------------------------------------------------------------ tree
+
+data_tree::data_tree(data_tree &&other) noexcept {
+    *this = std::move(other);
+}
+
+data_tree &data_tree::operator=(data_tree &&other) noexcept {
+    if (this == &other) return *this;
+    root = std::exchange(other.root, nullptr);
+    arena_ = std::move(other.arena_);
+    free_ = std::exchange(other.free_, nullptr);
+    indexes_ = std::move(other.indexes_);
+    waste_ = std::exchange(other.waste_, 0);
+    return *this;
+}
+
+data_tree::~data_tree() = default;
+
+data_node *data_tree::make(const schema_node *s, data_node *parent) {
+    data_node *n = free_;
+    if (n != nullptr) {
+        free_ = n->next;
+        waste_ -= sizeof(data_node);
+        *n = data_node{};
+    } else {
+        n = new (arena_.allocate(sizeof(data_node), alignof(data_node))) data_node();
+    }
+    n->schema = s;
+    n->parent = parent;
+    return n;
+}
+
 data_tree data_tree::empty(const schema_node &root_schema) {
     data_tree t;
-    t.root = std::make_unique<data_node>();
-    t.root->schema = &root_schema;
+    t.root = t.make(&root_schema, nullptr);
     return t;
 }
 
 namespace {
 
-void clone_into(const data_node &from, data_node &to) {
-    to.schema = from.schema;
-    to.value = from.value;
+void clone_into(data_tree &t, const data_node &from, data_node &to) {
     to.op = from.op;
-    to.children.reserve(from.children.size());
-    for (const auto &c : from.children) {
-        auto n = std::make_unique<data_node>();
-        n->parent = &to;
-        clone_into(*c, *n);
-        to.children.push_back(std::move(n));
-    }
+    if (from.schema->is_leaf()) t.set_value(&to, from.value());
+    for (const data_node *c : from.children()) clone_into(t, *c, *t.add(&to, c->schema));
+    if (to.schema->kind == kind::list) t.index_entry(&to);
 }
 
 }  // namespace
 
-std::unique_ptr<data_node> data_tree::clone_root() const {
-    auto n = std::make_unique<data_node>();
-    clone_into(*root, *n);
+data_tree data_tree::clone() const {
+    data_tree t = empty(*root->schema);
+    clone_into(t, *root, *t.root);
+    return t;
+}
+
+data_node *data_tree::add(data_node *parent, const schema_node *s) {
+    data_node *n = make(s, parent);
+    // After every child of the same or an earlier schema position; new list
+    // entries go last among their list's entries. Appending is the common
+    // case, so look from the end.
+    data_node *after = parent->last;
+    while (after != nullptr && after->schema->order > s->order) after = after->prev;
+    n->prev = after;
+    n->next = after != nullptr ? after->next : parent->first;
+    (after != nullptr ? after->next : parent->first) = n;
+    (n->next != nullptr ? n->next->prev : parent->last) = n;
     return n;
+}
+
+data_node *data_tree::add_entry(data_node *parent, const schema_node *s,
+                                const std::vector<std::string_view> &keys) {
+    data_node *e = add(parent, s);
+    for (std::size_t i = 0; i < s->keys.size() && i < keys.size(); ++i)
+        set_value(add(e, s->keys[i]), keys[i]);
+    index_entry(e);
+    return e;
+}
+
+void data_tree::index_entry(data_node *e) {
+    data_node *parent = e->parent;
+    if (parent->index == nullptr) {
+        // Made once the list has grown past what a scan finds quickly.
+        std::size_t entries = 0;
+        for (data_node *c = first_at(*parent, e->schema->order);
+             c != nullptr && entries <= index_threshold; c = c->next)
+            entries += c->schema->kind == kind::list;
+        if (entries <= index_threshold) return;
+        indexes_.push_back(std::make_unique<data_node::entry_index>());
+        parent->index = indexes_.back().get();
+        for (data_node *c : parent->children())
+            if (c->schema->kind == kind::list && c != e) index_entry(c);
+    }
+    auto &keys = key_scratch();
+    if (!e->key_values(keys)) return;
+    std::string &k = index_scratch();
+    index_key(k, e->schema, keys);
+    parent->index->map.emplace(k, e);
+}
+
+void data_tree::set_value(data_node *leaf, std::string_view v) {
+    if (leaf->value() == v) return;
+    waste_ += leaf->size_ > 0 ? leaf->size_ + 1 : 0;
+    auto *at = static_cast<char *>(arena_.allocate(v.size() + 1, 1));
+    std::memcpy(at, v.data(), v.size());
+    at[v.size()] = '\0';
+    leaf->value_ = at;
+    leaf->size_ = static_cast<uint32_t>(v.size());
+}
+
+void data_tree::drop(data_node *n) {
+    for (data_node *c = n->first; c != nullptr;) {
+        data_node *next = c->next;
+        drop(c);
+        c = next;
+    }
+    waste_ += sizeof(data_node) + (n->size_ > 0 ? n->size_ + 1 : 0);
+    n->next = free_;
+    free_ = n;
+}
+
+void data_tree::remove(data_node *c) {
+    data_node *parent = c->parent;
+    if (c->schema->kind == kind::list && parent->index != nullptr) {
+        auto &keys = key_scratch();
+        if (c->key_values(keys)) {
+            std::string &k = index_scratch();
+            index_key(k, c->schema, keys);
+            auto it = parent->index->map.find(std::string_view(k));
+            if (it != parent->index->map.end() && it->second == c) parent->index->map.erase(it);
+        }
+    }
+    (c->prev != nullptr ? c->prev->next : parent->first) = c->next;
+    (c->next != nullptr ? c->next->prev : parent->last) = c->prev;
+    drop(c);
+}
+
+void data_tree::clear_content(data_node *n) {
+    for (data_node *c = n->first; c != nullptr;) {
+        data_node *next = c->next;
+        if (!c->schema->is_key) remove(c);
+        c = next;
+    }
+    if (n->index != nullptr) {
+        n->index->map.clear();
+        n->index = nullptr;
+    }
 }
 
 // ------------------------------------------------------------------ output
@@ -303,14 +266,14 @@ uint32_t combine_operations(uint32_t first, uint32_t later) {
 
 namespace {
 
-void copy_children(const out_node &from, data_node &to) {
+void copy_children(data_tree &t, const out_node &from, data_node &to) {
     for (const out_node *c : from.children) {
-        data_node *n = to.add(c->schema);
+        data_node *n = t.add(&to, c->schema);
         if (c->op()) n->op = static_cast<uint8_t>(*c->op());
         if (c->schema->is_leaf()) {
-            if (c->value()) n->value.assign(*c->value());
+            if (c->value()) t.set_value(n, *c->value());
         } else {
-            copy_children(*c, *n);
+            copy_children(t, *c, *n);
         }
     }
 }
@@ -323,7 +286,7 @@ std::optional<data_tree> document_of(output_tree &out, const schema_node &root_s
     if (doc == nullptr) return std::nullopt;
     data_tree t = data_tree::empty(root_schema);
     if (doc->op()) t.root->op = static_cast<uint8_t>(*doc->op());
-    copy_children(*doc, *t.root);
+    copy_children(t, *doc, *t.root);
     return t;
 }
 
@@ -338,16 +301,18 @@ void fill(request_tree &t, const data_node &from, yfw_map_node &to) {
     if (from.schema->is_leaf()) {
         // A copy: the native walk writes into values (it cuts the
         // subinterface off an interface name).
-        if (!from.value.empty()) {
-            to.value = t.keep(from.value);
+        if (from.size_ > 0) {
+            to.value = t.keep(from.value());
             to.flags |= YFW_NODE_HAS_VALUE;
         }
         return;
     }
-    if (from.children.empty()) return;
-    auto count = static_cast<uint32_t>(from.children.size());
+    uint32_t count = 0;
+    for (const data_node *c = from.first; c != nullptr; c = c->next) ++count;
+    if (count == 0) return;
     yfw_map_node *kids = t.alloc_nodes(count);
-    for (uint32_t i = 0; i < count; ++i) fill(t, *from.children[i], kids[i]);
+    uint32_t i = 0;
+    for (const data_node *c = from.first; c != nullptr; c = c->next) fill(t, *c, kids[i++]);
     to.children = kids;
     to.child_count = count;
     to.host_capacity = count;

@@ -1,8 +1,11 @@
-// Schema-bound data trees: the native running configuration, the selection
-// a read hands to the native walker, and the documents ocmap prints. Every
-// node knows its schema node, children stay in schema order (entries of one
-// list in the order they were added), and list entries are found by key
-// through an index, so large configurations are edited without scans.
+// Schema-bound data trees: the native running configuration, and native
+// edits read from documents. Every node knows its schema node, children
+// stay in schema order (entries of one list in the order they were added),
+// and list entries are found by key through an index, so large
+// configurations are edited without scans. A tree owns its nodes and texts
+// in an arena: building one is bump allocation, and dropping one is freeing
+// a few blocks, where a node and a string apiece would cost more than the
+// rest of the work.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +14,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "block_arena.h"
 #include "yang_schema.h"
 #include "yfw_host.h"
 
@@ -21,33 +24,44 @@ namespace yfw_host {
 
 inline constexpr uint8_t no_operation = 0xff;
 
-struct data_node {
-    data_node();
-    ~data_node();
-    data_node(const data_node &) = delete;
-    data_node &operator=(const data_node &) = delete;
-    // Nodes come from a pool of fixed-size blocks: a large configuration is
-    // millions of them, and the allocator's work for each (and for freeing
-    // each again) costs more than building it.
-    static void *operator new(std::size_t size);
-    static void operator delete(void *p, std::size_t size) noexcept;
-    // Hands the pool's blocks back to the allocator when no node is alive,
-    // so that a large configuration, once dropped, makes room for what comes
-    // next; false (and nothing done) while some node lives. No other thread
-    // may be making or freeing nodes meanwhile.
-    static bool release_pool();
+struct data_node;
 
+// The children of a node, in order.
+class data_children {
+public:
+    class iterator {
+    public:
+        explicit iterator(data_node *n) : n_(n) {}
+        data_node *operator*() const { return n_; }
+        iterator &operator++();
+        bool operator==(const iterator &o) const { return n_ == o.n_; }
+        bool operator!=(const iterator &o) const { return n_ != o.n_; }
+
+    private:
+        data_node *n_;
+    };
+    data_children(data_node *first) : first_(first) {}
+    iterator begin() const { return iterator(first_); }
+    iterator end() const { return iterator(nullptr); }
+    bool empty() const { return first_ == nullptr; }
+
+private:
+    data_node *first_;
+};
+
+struct data_node {
     const schema_node *schema = nullptr;
     data_node *parent = nullptr;
-    std::string value;          // leaves
-    uint8_t op = no_operation;  // edit documents: the node's operation attribute
-    // What the newest selection (running_store.h) made of this node: valid
-    // only while selection_stamp is that selection's. Kept here, in what
-    // would be padding, instead of in a map beside a store of millions of
-    // nodes.
-    mutable uint8_t selection_mark = 0;
-    mutable uint32_t selection_stamp = 0;
-    std::vector<std::unique_ptr<data_node>> children;
+    data_node *first = nullptr;  // children
+    data_node *last = nullptr;
+    data_node *next = nullptr;  // siblings
+    data_node *prev = nullptr;
+
+    // A leaf's value (NUL-terminated, in the tree's arena).
+    std::string_view value() const { return {value_, size_}; }
+    const char *c_str() const { return value_; }
+    data_children children() const { return data_children(first); }
+    bool has_children() const { return first != nullptr; }
 
     // The child container or leaf of that schema node, or null.
     data_node *child(const schema_node *s) const;
@@ -56,37 +70,74 @@ struct data_node {
     // The values of this entry's keys, in key order; false when one is missing.
     bool key_values(std::vector<std::string_view> &out) const;
 
-    // Inserts a new child at its schema position (after the entries of the
-    // same list already present). For lists, the key leaves must be added to
-    // the new entry before it is looked up by key.
-    data_node *add(const schema_node *s);
-    // Makes a list entry with its key leaves and indexes it.
-    data_node *add_entry(const schema_node *s, const std::vector<std::string_view> &keys);
-    // Indexes an entry built with add() once its key leaves are in place.
-    void index_entry(data_node *e) const { index_insert(e); }
-    // Removes and destroys a child.
-    void remove(data_node *child);
-    // Drops every child but the key leaves of an entry.
-    void clear_content();
-
     // "/router-static/.../vrf-prefix[prefix='10.0.0.0'][prefix-length='8']".
     std::string path() const;
 
-private:
-    // Entries of each list child, by key text, built on first look-up.
+    uint8_t op = no_operation;  // edit documents: the node's operation attribute
+    // What the newest selection (running_store.h) made of this node: valid
+    // only while selection_stamp is that selection's. Kept here, in what
+    // would be padding, instead of in a map beside a store of millions of
+    // nodes.
+    mutable uint8_t selection_mark = 0;
+    uint32_t size_ = 0;
+    mutable uint32_t selection_stamp = 0;
+    const char *value_ = "";
+
+    // Entries of the lists among the children, by key, made on the first
+    // look-up among many children.
     struct entry_index;
-    mutable std::unique_ptr<entry_index> index_;
-    void index_insert(data_node *e) const;
-    void index_erase(data_node *e) const;
+    mutable entry_index *index = nullptr;
 };
 
-// A document: its root node (router-static or local-routes). An empty
-// document has a root without children.
-struct data_tree {
-    std::unique_ptr<data_node> root;
+// A document: its root node (router-static or local-routes), and every
+// node and text of it. An empty document has a root without children.
+class data_tree {
+public:
+    data_tree() = default;
+    data_tree(data_tree &&other) noexcept;
+    data_tree &operator=(data_tree &&other) noexcept;
+    data_tree(const data_tree &) = delete;
+    data_tree &operator=(const data_tree &) = delete;
+    ~data_tree();
+
     static data_tree empty(const schema_node &root_schema);
-    std::unique_ptr<data_node> clone_root() const;
+    // A copy with nothing of this tree's waste (removed nodes, old values).
+    data_tree clone() const;
+
+    data_node *root = nullptr;
+
+    // Inserts a new child at its schema position (after the entries of the
+    // same list already present). For lists, the key leaves must be added to
+    // the new entry before it is looked up by key.
+    data_node *add(data_node *parent, const schema_node *s);
+    // Makes a list entry with its key leaves and indexes it.
+    data_node *add_entry(data_node *parent, const schema_node *s,
+                         const std::vector<std::string_view> &keys);
+    // Indexes an entry built with add() once its key leaves are in place.
+    void index_entry(data_node *e);
+    void set_value(data_node *leaf, std::string_view v);
+    // Removes a child and everything below it.
+    void remove(data_node *child);
+    // Drops every child but the key leaves of an entry.
+    void clear_content(data_node *n);
+
+    // Bytes held by nodes and texts no longer in the tree; a long-lived
+    // tree compares it with what it holds to know when to clone().
+    std::size_t waste() const { return waste_; }
+
+private:
+    data_node *make(const schema_node *s, data_node *parent);
+    void drop(data_node *n);
+    block_arena arena_;
+    data_node *free_ = nullptr;  // removed nodes, for reuse
+    std::vector<std::unique_ptr<data_node::entry_index>> indexes_;
+    std::size_t waste_ = 0;
 };
+
+inline data_children::iterator &data_children::iterator::operator++() {
+    n_ = n_->next;
+    return *this;
+}
 
 enum class doc_format { xml, json };
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <deque>
 #include <type_traits>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -90,6 +91,8 @@ struct frame {
     const char *value = nullptr;
     // data trees
     data_node *node = nullptr;
+    // request trees: the keys of the list entries among its children
+    std::unordered_set<std::string> *entries = nullptr;
 };
 
 // The walker's input: nodes are packed into arrays when they end, so a
@@ -112,8 +115,40 @@ public:
     uint32_t child_count(const frame &f) const {
         return static_cast<uint32_t>(kids_.size() - f.kids);
     }
-    bool unique_entry(frame &, frame &) { return true; }
-    const schema_node *missing_key(const frame &) const { return nullptr; }
+    // Entries are told apart by their keys; one without all of them is the
+    // mapping's to refuse.
+    bool unique_entry(frame &f, frame &parent) {
+        std::string id(reinterpret_cast<const char *>(&f.schema), sizeof f.schema);
+        for (const schema_node *k : f.schema->keys) {
+            const yfw_map_node *leaf = nullptr;
+            for (std::size_t i = f.kids; i < kids_.size(); ++i)
+                if (kids_[i].tag == k->name.c_str()) leaf = &kids_[i];
+            if (leaf == nullptr || leaf->value == nullptr) return true;
+            id += leaf->value;
+            id += '\0';
+        }
+        if (parent.entries == nullptr) parent.entries = &entry_sets_.emplace_back();
+        return parent.entries->insert(std::move(id)).second;
+    }
+    const schema_node *missing_key(const frame &f) const {
+        for (const schema_node *k : f.schema->keys) {
+            bool found = false;
+            for (std::size_t i = f.kids; i < kids_.size() && !found; ++i)
+                found = kids_[i].tag == k->name.c_str();
+            if (!found) return k;
+        }
+        return nullptr;
+    }
+    // The route's node is packed when it ends; its children are on the
+    // stack meanwhile, which is what the check reads.
+    std::string route_problem(frame &f, const std::string &path) const {
+        yfw_map_node route{};
+        route.tag = f.schema->name.c_str();
+        route.children = const_cast<yfw_map_node *>(children(f));
+        route.child_count = child_count(f);
+        return native_route_problem(route, *f.schema, path);
+    }
+    void route_done(frame &) {}
     void leave(frame &f, frame *) {
         yfw_map_node n{};
         n.tag = f.schema->name.c_str();
@@ -155,19 +190,21 @@ private:
     bool edit_;
     request_tree tree_;
     std::vector<yfw_map_node> kids_;
+    std::deque<std::unordered_set<std::string>> entry_sets_;
 };
 
 // Data trees: nodes go into place as they start.
 class data_sink {
 public:
-    explicit data_sink(const schema_node &root) : tree_(data_tree::empty(root)) {}
+    data_sink(const schema_node &root, const route_visitor &each_route)
+        : tree_(data_tree::empty(root)), each_route_(each_route) {}
 
     void enter(frame &f, frame *parent) {
-        f.node = parent == nullptr || parent->node == nullptr ? tree_.root.get()
-                                                              : parent->node->add(f.schema);
+        f.node = parent == nullptr || parent->node == nullptr ? tree_.root
+                                                              : tree_.add(parent->node, f.schema);
     }
     void set_value(frame &f, std::string_view v) {
-        f.node->value.assign(v);
+        tree_.set_value(f.node, v);
         f.has_value = true;
     }
     void set_child_operation(frame &parent, const schema_node *s, uint32_t op) {
@@ -180,11 +217,18 @@ public:
     }
     // Entries of one list with equal keys are one entry twice.
     bool unique_entry(frame &f, frame &parent) {
-        std::vector<std::string_view> keys;
-        f.node->key_values(keys);
-        data_node *first = parent.node->entry(f.schema, keys);
-        if (first == nullptr) parent.node->index_entry(f.node);
-        return first == nullptr || first == f.node;
+        f.node->key_values(keys_);
+        data_node *first = parent.node->entry(f.schema, keys_);
+        // A short list is scanned, and the scan finds the entry itself.
+        if (first != nullptr && first != f.node) return false;
+        tree_.index_entry(f.node);
+        return true;
+    }
+    std::string route_problem(frame &f, const std::string &) const {
+        return native_route_problem(*f.node);
+    }
+    void route_done(frame &f) {
+        if (each_route_) each_route_(*f.node);
     }
     void leave(frame &f, frame *) {
         if (f.has_op) f.node->op = static_cast<uint8_t>(f.op);
@@ -192,8 +236,8 @@ public:
     std::string keys_of(const frame &f, std::size_t) const {
         std::string s;
         for (const schema_node *k : f.schema->keys)
-            if (const data_node *leaf = f.node->child(k); leaf != nullptr && !leaf->value.empty())
-                s += "[" + k->name + "=" + quoted(leaf->value) + "]";
+            if (const data_node *leaf = f.node->child(k); leaf != nullptr && leaf->size_ > 0)
+                s += "[" + k->name + "=" + quoted(leaf->value()) + "]";
         return s;
     }
     std::size_t mark(const frame &) const { return 0; }
@@ -202,6 +246,8 @@ public:
 
 private:
     data_tree tree_;
+    const route_visitor &each_route_;
+    std::vector<std::string_view> keys_;
 };
 
 // Checks and records the nodes the front ends name. Every method returns
@@ -363,14 +409,18 @@ private:
 
     bool entry_complete(frame &f, frame &parent, std::size_t offset) {
         // Keys are required where the entry must be found or stored by
-        // them; an edit's missing key is the mapping's to report.
-        if (role_ != document_role::data) return true;
-        if (const schema_node *k = sink_.missing_key(f))
-            return fail(error_tag::missing_element, offset,
-                        "entry " + path() + " has no key '" + k->name + "'");
+        // them; an edit's missing key is the mapping's to report. An edit
+        // names an entry once: the mapping reads what is stored for each
+        // entry before the edit, so a second mention would not see the
+        // first and the result would be neither.
+        if (role_ == document_role::filter) return true;
+        if (role_ == document_role::data)
+            if (const schema_node *k = sink_.missing_key(f))
+                return fail(error_tag::missing_element, offset,
+                            "entry " + path() + " has no key '" + k->name + "'");
         if (!sink_.unique_entry(f, parent))
-            return fail(error_tag::invalid_value, offset,
-                        "duplicate entry " + path() + " (keys must be unique)");
+            return fail(error_tag::bad_element, offset,
+                        "duplicate entry " + path() + " (each entry is given once)");
         return true;
     }
 
@@ -388,9 +438,10 @@ private:
                 break;
             case entry_limit::native_route:
                 // Its sentences name the route and next-hops themselves.
-                if constexpr (std::is_same_v<Sink, data_sink>)
-                    if (role_ == document_role::data) why = native_route_problem(*f.node);
+                if (role_ != document_role::data) return true;
+                why = sink_.route_problem(f, path());
                 if (!why.empty()) return fail(error_tag::invalid_value, offset, why);
+                sink_.route_done(f);
                 break;
         }
         if (why.empty()) return true;
@@ -885,8 +936,8 @@ std::optional<request_tree> read_request_document(std::string_view text, const s
 
 std::optional<data_tree> read_data_document(std::string_view text, const std::string &file,
                                             const schema_node &root, document_role role,
-                                            input_error &err) {
-    data_sink sink(root);
+                                            input_error &err, const route_visitor &each_route) {
+    data_sink sink(root, each_route);
     if (!read_into(sink, text, file, root, role, err)) return std::nullopt;
     return sink.take();
 }

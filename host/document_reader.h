@@ -7,6 +7,7 @@
 // and a NETCONF error tag; nothing of a refused document is kept.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,10 +44,14 @@ std::optional<request_tree> read_request_document(std::string_view text, const s
                                                   const schema_node &root, document_role role,
                                                   input_error &err);
 
+// Called with each mapped route of native data once it is read and
+// checked (to fill the configuration database as the store is read).
+using route_visitor = std::function<void(const data_node &route)>;
+
 // Reads a document into a data tree (nodes in schema order, list entries in
 // document order); edits keep each node's operation in data_node::op.
 std::optional<data_tree> read_data_document(std::string_view text, const std::string &file,
                                             const schema_node &root, document_role role,
-                                            input_error &err);
+                                            input_error &err, const route_visitor &each_route = {});
 
 }  // namespace yfw_host

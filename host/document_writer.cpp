@@ -15,7 +15,7 @@ namespace {
 using kind = schema_node::node_kind;
 
 std::string_view value_of(const data_node &n) {
-    return n.value;
+    return n.value();
 }
 std::string_view value_of(const out_node &n) {
     return n.value().value_or(std::string_view());
@@ -26,8 +26,14 @@ uint32_t op_of(const data_node &n) {
 uint32_t op_of(const out_node &n) {
     return n.op().value_or(uint32_t{YFW_OP_NONE});
 }
-const data_node &node_of(const std::unique_ptr<data_node> &p) {
+const data_node &node_of(const data_node *p) {
     return *p;
+}
+data_children kids(const data_node &n) {
+    return n.children();
+}
+const out_children &kids(const out_node &n) {
+    return n.children;
 }
 const out_node &node_of(const out_node *p) {
     return *p;
@@ -66,7 +72,7 @@ void find_prefixes(const Node &n, bool ops, xml_prefixes &p) {
         p.oc = p.oc || is_identity_text(n);
         return;
     }
-    for (const auto &c : n.children) {
+    for (const auto &c : kids(n)) {
         if (p.oc && (p.nc || !ops)) return;
         find_prefixes(node_of(c), ops, p);
     }
@@ -112,12 +118,12 @@ void xml_node(std::string &out, const Node &n, const char *parent_ns, int depth,
         out += ">\n";
         return;
     }
-    if (n.children.empty()) {
+    if (kids(n).empty()) {
         out += "/>\n";
         return;
     }
     out += ">\n";
-    for (const auto &c : n.children) {
+    for (const auto &c : kids(n)) {
         xml_node(out, node_of(c), n.schema->ns, depth + 1, ops, nullptr, file);
         spill(out, file);
     }
@@ -221,8 +227,8 @@ void json_object(std::string &out, const Node &n, int depth, bool ops, std::FILE
 template <class Node>
 void json_members(std::string &out, const Node &n, int depth, bool ops, bool first,
                   std::FILE *file) {
-    auto it = n.children.begin();
-    const auto end = n.children.end();
+    auto it = kids(n).begin();
+    const auto end = kids(n).end();
     while (it != end) {
         const Node &c = node_of(*it);
         if (!first) out += ',';
@@ -273,7 +279,7 @@ void json_object(std::string &out, const Node &n, int depth, bool ops, std::FILE
     }
     json_members(out, n, depth + 1, ops, first, file);
     spill(out, file);
-    if (!n.children.empty() || !first) indent(out, depth);
+    if (!kids(n).empty() || !first) indent(out, depth);
     out += '}';
 }
 

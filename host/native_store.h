@@ -36,6 +36,16 @@ std::optional<store_load_stats> load_native_store(std::string_view text, const s
 // read back under one OpenConfig index (an own index equal to another's,
 // or to another's automatic index), which would make one entry of two.
 std::string native_route_problem(const data_node &route);
+// The same for a route of a request tree (to-oc input read straight into
+// the walker's input), its schema node and document path given.
+std::string native_route_problem(const yfw_map_node &route, const schema_node &schema,
+                                 const std::string &path);
+// Whether a route schema node is under the IPv4 table.
+bool is_ipv4_route(const schema_node &route);
+// Writes a mapped route's next-hops into the configuration database.
+void put_route(const data_node &route);
+// Writes every mapped route of a configuration (checked when it was read).
+void fill_database(const data_node &config);
 
 // What load_native_store would refuse in these routes (vrf-prefix entries
 // of config), as its error message without the file, or empty when they

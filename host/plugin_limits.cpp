@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "data_tree.h"
 #include "yang_schema.h"
 #include "yfw_host.h"
 
@@ -193,6 +194,65 @@ std::string static_route_problem(const yfw_map_node *children, uint32_t count) {
                    ", and the route is " + (v6 ? "IPv6" : "IPv4") +
                    ": a route's next-hops are of its own family";
         }
+    }
+    return {};
+}
+
+namespace {
+
+bool removed(const yfw_map_node &n) {
+    return n.operation == YFW_OP_DELETE || n.operation == YFW_OP_REMOVE;
+}
+
+// Whether the stored route for an OpenConfig prefix has a next-hop the
+// native walk reads back (and so a tag).
+bool has_mapped_next_hop(const data_node &config, std::string_view prefix) {
+    size_t slash = prefix.find('/');
+    if (slash == std::string_view::npos) return false;
+    bool v6 = prefix.find(':') != std::string_view::npos;
+    const schema_node *s = config.schema;
+    const data_node *n = &config;
+    for (const char *name : {"default-vrf", "address-family", v6 ? "vrfipv6" : "vrfipv4",
+                             "vrf-unicast", "vrf-prefixes"}) {
+        s = s->child(name);
+        n = n != nullptr && s != nullptr ? n->child(s) : nullptr;
+    }
+    if (n == nullptr) return false;
+    const schema_node *route = s->child("vrf-prefix");
+    const data_node *r = n->entry(route, {prefix.substr(0, slash), prefix.substr(slash + 1)});
+    const schema_node *table_s = route->child("vrf-route");
+    const data_node *table = r != nullptr ? r->child(table_s) : nullptr;
+    table_s = table_s->child("vrf-next-hop-table");
+    table = table != nullptr ? table->child(table_s) : nullptr;
+    if (table == nullptr) return false;
+    for (const data_node *e : table->children()) {
+        const std::string &list = e->schema->name;
+        if (list == "vrf-next-hop-interface-name" || list == "vrf-next-hop-next-hop-address" ||
+            list == "vrf-next-hop-interface-name-next-hop-address")
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string unstored_route_tags(const yfw_map_node &request, const data_node &config) {
+    const yfw_map_node *routes = child(request.children, request.child_count, "static-routes");
+    if (routes == nullptr || removed(request) || removed(*routes)) return {};
+    for (uint32_t i = 0; i < routes->child_count; ++i) {
+        const yfw_map_node &route = routes->children[i];
+        const yfw_map_node *config_node = child(route.children, route.child_count, "config");
+        const yfw_map_node *tag =
+            config_node ? child(config_node->children, config_node->child_count, "set-tag")
+                        : nullptr;
+        const char *prefix = value(child(route.children, route.child_count, "prefix"));
+        if (tag == nullptr || tag->value == nullptr || prefix == nullptr || removed(route) ||
+            removed(*config_node) || removed(*tag))
+            continue;
+        if (!has_mapped_next_hop(config, prefix))
+            return "the set-tag " + quoted(tag->value) + " of route " + quoted(prefix) +
+                   " cannot be stored: the native side keeps a route's tag on its next-hops, and "
+                   "the route has none";
     }
     return {};
 }

@@ -48,6 +48,13 @@ std::string leaf_limit_problem(leaf_limit limit, std::string_view value);
 std::string interface_ref_problem(const yfw_map_node *children, uint32_t count);
 std::string static_route_problem(const yfw_map_node *children, uint32_t count);
 
+// The native model keeps a route's tag on each of its next-hops: a tag an
+// edit sets on a route left without next-hops would be lost. Names the
+// first such route of an OpenConfig edit, given the configuration after
+// the edit; empty when none.
+struct data_node;
+std::string unstored_route_tags(const yfw_map_node &request, const data_node &config);
+
 // The longest interface name (with its subinterface) the plug-in's
 // working record holds.
 inline constexpr std::size_t interface_name_limit = 63;

@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "data_tree.h"
+#include "document_reader.h"
 
 namespace yfw_host {
 
@@ -55,9 +56,12 @@ private:
 
 // Reads the store; a missing file is an empty configuration. Returns
 // nullopt with err set when the file cannot be read, is not a regular file,
-// is larger than max_bytes, or is not valid native data.
+// is larger than max_bytes, or is not valid native data. each_route sees
+// every mapped route as it is read (to fill the configuration database in
+// the same pass).
 std::optional<data_tree> read_store(const std::string &path, input_error &err,
-                                    std::uint64_t max_bytes = UINT64_MAX);
+                                    std::uint64_t max_bytes = UINT64_MAX,
+                                    const route_visitor &each_route = {});
 
 // Replaces the file's content atomically: a temporary file in the same
 // directory is written and flushed to disk, renamed over the store, and the
@@ -80,31 +84,34 @@ struct apply_error {
     std::string message;
 };
 
-// Applies the native edit an output tree recorded to the configuration,
-// add by add in call order: each add's node gets its bound operation
-// (merge, replace, create, delete, remove); unbound adds merge, except under
-// a node that an earlier add deleted, where they only name what is deleted.
-// Key leaves of entries identify them and are not applied on their own.
-// On failure the tree may be partly edited: apply to a copy, or discard it.
-bool apply_edit(data_node &config, const output_tree &edit, apply_error &err);
-
-// Applies the edit to config and checks the result the way a store is
-// checked when it is read, for the routes the edit reached: what passes
-// here is what a write would store. name (the store file, or empty) starts
-// the messages.
-bool apply_checked(const std::string &name, data_tree &config, const output_tree &edit,
+// Applies a native edit to the configuration: one merge of the edit
+// document (an output tree's document_of, bound to the native schema, or a
+// native edit read into a data tree) into the store's tree, with each
+// node's operation (merge, replace, create, delete, remove; none is merge).
+// What a delete or remove names below it only names what goes; a path that
+// leads only to removals makes nothing. Key leaves identify their entries.
+// Then the result is checked the way a store is checked when it is read,
+// for the routes the edit reached: what passes here is what a write would
+// store. name (the store file, or empty) starts the messages. On failure
+// the tree may be partly edited: apply to a copy, or discard it.
+bool apply_checked(const std::string &name, data_tree &config, const out_node &edit,
+                   apply_error &err);
+bool apply_checked(const std::string &name, data_tree &config, const data_node &edit,
                    apply_error &err);
 
-// Applies the edit to config (apply_checked) and writes the result to path
+// Applies the edit (apply_checked) and writes the result to path
 // atomically. Nothing is written when the edit is refused (err.tag set) or
 // the write fails (err.tag empty, err.message says what failed). The caller
 // holds the store's lock from before config was read.
-bool commit_edit(const std::string &path, data_tree &config, const output_tree &edit,
-                 store_lock &lock, apply_error &err);
+bool commit_edit(const std::string &path, data_tree &config, const out_node &edit, store_lock &lock,
+                 apply_error &err);
+// Writes the configuration to path atomically, under the lock.
+bool write_store(const std::string &path, const data_tree &config, store_lock &lock,
+                 apply_error &err);
 
 // Drops containers left without children (none of the native containers
 // has a meaning of its own), except the root.
-void prune_empty_containers(data_node &root);
+void prune_empty_containers(data_tree &config);
 
 // What a read's native paths select from the configuration: a path without
 // a value selects its node and the whole subtree; key leaves with values
@@ -112,8 +119,6 @@ void prune_empty_containers(data_node &root);
 class selection {
 public:
     selection(const data_node &config, const data_node &query);
-    // The selected data as a tree of its own, in the store's order.
-    data_tree copy() const;
     // The selected data as the native walker's input. It holds copies of
     // the values (names point into the schema), so the configuration may go
     // once it is built.

@@ -14,20 +14,32 @@ namespace yfw_host {
 namespace {
 
 std::string_view value_of(const data_node &n) {
-    return n.value;
+    return n.value();
 }
 std::string_view value_of(const out_node &n) {
     return n.value().value_or(std::string_view());
 }
-data_node &node_of(const std::unique_ptr<data_node> &p) {
+data_node &node_of(data_node *p) {
     return *p;
+}
+data_children kids(const data_node &n) {
+    return n.children();
+}
+out_children &kids(out_node &n) {
+    return n.children;
+}
+const out_children &kids(const out_node &n) {
+    return n.children;
 }
 out_node &node_of(out_node *p) {
     return *p;
 }
 
-void remove_children(data_node &d, const std::vector<data_node *> &drop) {
-    for (data_node *c : drop) d.remove(c);
+// The tree data nodes are removed from; output nodes need none.
+thread_local data_tree *removing_from = nullptr;
+
+void remove_children(data_node &, const std::vector<data_node *> &drop) {
+    for (data_node *c : drop) removing_from->remove(c);
 }
 
 // Both lists are in child order.
@@ -49,7 +61,7 @@ bool has_value(const yfw_map_node &f) {
 
 template <class Node>
 const Node *leaf_named(const Node &d, const char *name) {
-    for (const auto &c : d.children)
+    for (const auto &c : kids(d))
         if (node_of(c).schema->is_leaf() && node_of(c).schema->name == name) return &node_of(c);
     return nullptr;
 }
@@ -81,7 +93,7 @@ bool filter_children(Node &d, const yfw_map_node &f) {
 
     std::vector<Node *> drop;
     bool kept_any = false;
-    for (const auto &child : d.children) {
+    for (const auto &child : kids(d)) {
         Node &c = node_of(child);
         bool stays = false;
         for (uint32_t i = 0; i < f.child_count && !stays; ++i) {
@@ -109,7 +121,7 @@ bool keep(Node &d, const yfw_map_node &f) {
 
 // Nothing of the root is selected: it stays, empty.
 void clear(data_node &root) {
-    root.clear_content();
+    removing_from->clear_content(&root);
 }
 void clear(out_node &root) {
     root.children.take();
@@ -123,8 +135,10 @@ void filter_document(Node &root, const yfw_map_node &filter) {
 
 }  // namespace
 
-void apply_subtree_filter(data_node &root, const yfw_map_node &filter) {
-    filter_document(root, filter);
+void apply_subtree_filter(data_tree &doc, const yfw_map_node &filter) {
+    removing_from = &doc;
+    filter_document(*doc.root, filter);
+    removing_from = nullptr;
 }
 
 void apply_subtree_filter(out_node &root, const yfw_map_node &filter) {

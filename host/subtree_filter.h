@@ -12,7 +12,7 @@ namespace yfw_host {
 // children and value selects its whole subtree, a node with children is a
 // containment node filtered recursively. Key leaves of a kept list entry are
 // always kept. The root itself is never removed.
-void apply_subtree_filter(data_node &root, const yfw_map_node &filter);
+void apply_subtree_filter(data_tree &doc, const yfw_map_node &filter);
 void apply_subtree_filter(out_node &root, const yfw_map_node &filter);
 
 }  // namespace yfw_host

@@ -5,11 +5,13 @@
 // whole store.
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sysdb_writer.h"
@@ -42,6 +44,7 @@ struct database {
     std::map<std::string, std::unique_ptr<sysdb_conn>, std::less<>> connections;
     bool recording = false;
     std::vector<std::string> searches;
+    std::function<void()> pending_fill;  // see sysdb_fill_on_first_search
 };
 
 // Never destroyed, so a search from another library's static destructor
@@ -174,6 +177,12 @@ uint32_t sysdb_find_data(sysdb_connid_t conn, const char *pattern, const char *,
     *list = nullptr;
     try {
         database &d = db();
+        std::function<void()> fill;
+        {
+            std::lock_guard lock(d.mutex);
+            fill = std::exchange(d.pending_fill, nullptr);
+        }
+        if (fill) fill();
         auto found = std::make_unique<sysdb_datalist>();
         {
             std::lock_guard lock(d.mutex);
@@ -242,6 +251,13 @@ void sysdb_clear() {
     database &d = db();
     std::lock_guard lock(d.mutex);
     d.entries.clear();
+    d.pending_fill = nullptr;
+}
+
+void sysdb_fill_on_first_search(std::function<void()> fill) {
+    database &d = db();
+    std::lock_guard lock(d.mutex);
+    d.pending_fill = std::move(fill);
 }
 
 std::size_t sysdb_size() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,8 +60,11 @@ void sysdb_write(const std::string &absolute_path, std::vector<uint8_t> data);
 // Writes a next-hop with its twelve tuple fields. Returns 0, or a nonzero
 // code when an address does not parse.
 uint32_t sysdb_write_next_hop(const native_next_hop &nh);
-// Removes every entry.
+// Removes every entry (and a fill not yet run).
 void sysdb_clear();
+// Runs fill (which writes entries) before the next search, once: a run
+// whose mapping never searches never pays for filling the database.
+void sysdb_fill_on_first_search(std::function<void()> fill);
 std::size_t sysdb_size();
 
 // Search recording: every sysdb_find_data pattern, in call order.

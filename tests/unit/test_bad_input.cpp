@@ -349,9 +349,14 @@ TEST(bad_input, keys_and_conflicting_operations) {
          "static[prefix='10.0.0.0/8']/next-hops/next-hop[index='3']) (tag: data-missing)"},
         {"create of an existing route", edit_doc(route("10.0.0.0/8", hop, "", "create")), 1,
          "which already exists (tag: data-exists)"},
-        {"create of one route twice",
-         edit_doc(route("10.1.0.0/16", "", "", "create") + route("10.1.0.0/16", "", "", "create")),
-         1, "vrf-prefix[prefix='10.1.0.0'][prefix-length='16'], which already exists"},
+        {"one route twice",
+         edit_doc(route("10.1.0.0/16", "", "", "create") + route("10.1.0.0/16", "", "")), 1,
+         "duplicate entry /local-routes/static-routes/static[prefix='10.1.0.0/16'] (each entry "
+         "is given once) (tag: bad-element)"},
+        {"a tag on a route without next-hops",
+         edit_doc(route("10.1.0.0/16", "", "<set-tag>0x1F</set-tag>")), 1,
+         "the set-tag '0x1F' of route '10.1.0.0/16' cannot be stored: the native side keeps a "
+         "route's tag on its next-hops, and the route has none (tag: invalid-value)"},
         {"a DROP next-hop with an interface",
          edit_doc(
              route("10.1.0.0/16", next_hop("1", "<next-hop>DROP</next-hop>", interface("eth0")))),

@@ -346,7 +346,7 @@ TEST(subtree_filter, answers_hold_what_the_filter_selects) {
             oclr_test::parse("<local-routes xmlns='http://openconfig.net/yang/local-routing'>" +
                                  r.filter + "</local-routes>",
                              false);
-        yfw_host::apply_subtree_filter(*doc->root, *filter.root());
+        yfw_host::apply_subtree_filter(*doc, *filter.root());
         std::vector<std::string> got;
         // Leaf paths relative to their route or next-hop entry.
         std::function<void(const yfw_host::data_node &, const std::string &)> walk =
@@ -354,8 +354,9 @@ TEST(subtree_filter, answers_hold_what_the_filter_selects) {
                 std::string here = n.schema->kind == yfw_host::schema_node::node_kind::list
                                        ? ""
                                        : at + n.schema->name;
-                if (n.schema->is_leaf()) got.push_back(here + "=" + n.value);
-                for (const auto &c : n.children) walk(*c, here.empty() ? here : here + "/");
+                if (n.schema->is_leaf()) got.push_back(here + "=" + std::string(n.value()));
+                for (const yfw_host::data_node *c : n.children())
+                    walk(*c, here.empty() ? here : here + "/");
             };
         walk(*doc->root, "");
         EXPECT_EQ(got, r.want);

@@ -183,8 +183,8 @@ std::optional<yfw_host::request_tree> read_request(const options &o, const std::
     return parse_request(*text, file, role, status);
 }
 
-std::optional<yfw_host::data_tree> read_native_data(const options &o, const std::string &file,
-                                                    int &status) {
+std::optional<yfw_host::request_tree> read_native_data(const options &o, const std::string &file,
+                                                       int &status) {
     auto text = read_input(o, file);
     if (!text) {
         status = exit_unusable;
@@ -193,9 +193,12 @@ std::optional<yfw_host::data_tree> read_native_data(const options &o, const std:
     progress::step("parsing " + file);
     yfw_host::input_error err;
     auto tree =
-        yfw_host::read_data_document(*text, file, yfw_host::yang_schema::get().native_root(),
-                                     yfw_host::document_role::data, err);
-    if (!tree) status = report(err);
+        yfw_host::read_request_document(*text, file, yfw_host::yang_schema::get().native_root(),
+                                        yfw_host::document_role::data, err);
+    if (!tree)
+        status = report(err);
+    else
+        progress::input_routes(routes_in(*tree->root()));
     return tree;
 }
 
@@ -228,7 +231,7 @@ bool output_complete() {
     return ok;
 }
 
-std::optional<yfw_host::data_tree> load_store(const options &o) {
+std::optional<yfw_host::data_tree> load_store(const options &o, bool fill_database) {
     platform::sysdb_clear();
     const yfw_host::schema_node &root = yfw_host::yang_schema::get().native_root();
     if (o.store.empty()) return yfw_host::data_tree::empty(root);
@@ -236,15 +239,22 @@ std::optional<yfw_host::data_tree> load_store(const options &o) {
     progress::input_bytes(std::filesystem::file_size(o.store, size_err));
     progress::step("loading the store " + o.store);
     yfw_host::input_error err;
-    auto config = yfw_host::read_store(o.store, err, input_limit(o));
-    if (config) {
-        if (auto stats = yfw_host::load_native_store(*config->root, o.store, err)) {
-            progress::input_routes(stats->routes);
-            return config;
-        }
+    std::size_t routes = 0;
+    yfw_host::route_visitor put = [&routes](const yfw_host::data_node &route) {
+        yfw_host::put_route(route);
+        ++routes;
+    };
+    auto config = yfw_host::read_store(o.store, err, input_limit(o),
+                                       fill_database ? put : yfw_host::route_visitor());
+    if (!config) {
+        // A database half filled from a store that does not load would
+        // answer lookups nobody asked for.
+        platform::sysdb_clear();
+        report(err, true);
+        return std::nullopt;
     }
-    report(err, true);
-    return std::nullopt;
+    progress::input_routes(routes);
+    return config;
 }
 
 std::optional<yfw_host::plugin> load_plugin(const options &o) {

@@ -55,8 +55,10 @@ std::optional<yfw_host::request_tree> read_request(const options &o, const std::
 std::optional<yfw_host::request_tree> parse_request(const std::string &text,
                                                     const std::string &name,
                                                     yfw_host::document_role role, int &status);
-std::optional<yfw_host::data_tree> read_native_data(const options &o, const std::string &file,
-                                                    int &status);
+// Native data for to-oc, checked as a store is and read straight into the
+// native walker's input.
+std::optional<yfw_host::request_tree> read_native_data(const options &o, const std::string &file,
+                                                       int &status);
 
 // Writes text to standard output in one piece, after anything already
 // written through std::cout.
@@ -67,10 +69,11 @@ void print_document(const yfw_host::out_node &root, const options &o, bool with_
 // line when not.
 bool output_complete();
 
-// Reads --store (a missing file is an empty configuration) and loads it into
-// the configuration database. Prints the reason and returns nullopt when
-// unusable.
-std::optional<yfw_host::data_tree> load_store(const options &o);
+// Reads --store (a missing file is an empty configuration); with
+// fill_database, its routes go into the configuration database as they are
+// read (the database is emptied first either way). Prints the reason and
+// returns nullopt when unusable.
+std::optional<yfw_host::data_tree> load_store(const options &o, bool fill_database);
 
 // Loads the plug-in and registers it; prints the reason on failure.
 std::optional<yfw_host::plugin> load_plugin(const options &o);

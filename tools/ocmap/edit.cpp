@@ -23,7 +23,9 @@ int cmd_edit(const options &o) {
             return exit_unusable;
         }
     }
-    auto config = load_store(o);
+    // The database is filled as the store is read: the mapping's lookups
+    // read what is stored through it.
+    auto config = load_store(o, true);
     if (!config) return exit_unusable;
     int status = exit_ok;
     auto tree = read_request(o, o.file, yfw_host::document_role::edit, status);
@@ -32,26 +34,32 @@ int cmd_edit(const options &o) {
     if (!plugin) return exit_unusable;
 
     yfw_host::output_tree out;
+    out.record_adds(o.adds);
     out.keys_name_entries(&yfw_host::yang_schema::get().native_root());
     walk_result r = run_walk(o, YFW_REQ_EDIT, plugin->record().oc_root_walker, *tree, out);
-    // The adds hold copies of what they took from the request.
-    tree.reset();
     if (o.adds) print_adds(out);
     if (r.rc != 0) {
         print_refusal(r);
         return exit_refused;
     }
-    // The store's apply follows the record of adds, so it comes after the
-    // binding (which refuses what is outside the schema) and before the
-    // document is merged. Without --apply the edit is applied all the same,
-    // to the configuration in memory: a dry run refuses what the apply
-    // would refuse, and only the write is left out.
+    // The native edit is merged into the store. Without --apply the edit is
+    // applied all the same, to the configuration in memory: a dry run
+    // refuses what the apply would refuse, and only the write is left out.
     const auto &native_root = yfw_host::yang_schema::get().native_root();
-    if (!bind_or_refuse(out, native_root)) return exit_refused;
+    const yfw_host::out_node *doc = document_or_refuse(out, native_root);
+    if (doc == nullptr) return exit_refused;
     yfw_host::apply_error err;
     progress::step(o.apply ? "applying the edit to " + o.store : "checking the edit");
-    bool applied = o.apply ? yfw_host::commit_edit(o.store, *config, out, *lock, err)
-                           : yfw_host::apply_checked(o.store, *config, out, err);
+    bool applied = yfw_host::apply_checked(o.store, *config, *doc, err);
+    if (applied) {
+        std::string lost = yfw_host::unstored_route_tags(*tree->root(), *config->root);
+        if (!lost.empty()) {
+            err = {yfw_host::error_tag::invalid_value, {}, lost};
+            applied = false;
+        }
+    }
+    tree.reset();
+    if (applied && o.apply) applied = yfw_host::write_store(o.store, *config, *lock, err);
     if (!applied) {
         if (err.tag.empty()) {
             print_unusable(err.message);
@@ -62,8 +70,6 @@ int cmd_edit(const options &o) {
     }
     if (o.adds) return exit_ok;
     config.reset();
-    const yfw_host::out_node *doc = document_or_refuse(out, native_root);
-    if (doc == nullptr) return exit_refused;
     print_document(*doc, o, true);
     return exit_ok;
 }

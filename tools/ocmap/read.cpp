@@ -6,8 +6,10 @@
 #include <iostream>
 
 #include "common.h"
+#include "native_store.h"
 #include "running_store.h"
 #include "subtree_filter.h"
+#include "sysdb_writer.h"
 
 namespace ocmap {
 
@@ -20,8 +22,13 @@ int cmd_read(const options &o, uint32_t kind) {
     else
         filter = read_request(o, o.file, yfw_host::document_role::filter, status);
     if (!filter) return status;
-    auto config = load_store(o);
+    // The native paths select from the store itself; the configuration
+    // database is filled only when the filter's walk looks something up
+    // (a next-hop named by its index).
+    auto config = load_store(o, false);
     if (!config) return exit_unusable;
+    const yfw_host::data_node &stored = *config->root;
+    platform::sysdb_fill_on_first_search([&stored] { yfw_host::fill_database(stored); });
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;
     const auto &schema = yfw_host::yang_schema::get();
@@ -50,9 +57,9 @@ int cmd_read(const options &o, uint32_t kind) {
             : yfw_host::selection(*config->root, *query->root).request();
     // The selected data holds copies of its values: the store's nodes can
     // make room for the answer, which is about as large.
+    platform::sysdb_fill_on_first_search(nullptr);  // the store it would read goes now
     config.reset();
     query.reset();
-    yfw_host::data_node::release_pool();
     yfw_host::output_tree out;
     out.record_adds(o.adds);
     out.entries_are_distinct(true);

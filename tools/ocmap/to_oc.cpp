@@ -7,10 +7,9 @@ namespace ocmap {
 
 int cmd_to_oc(const options &o) {
     int status = exit_ok;
-    auto data = read_native_data(o, o.file, status);
-    if (!data) return status;
-    yfw_host::request_tree tree = yfw_host::request_tree_of(*data->root);
-    if (!load_store(o)) return exit_unusable;
+    auto tree = read_native_data(o, o.file, status);
+    if (!tree) return status;
+    if (!load_store(o, false)) return exit_unusable;
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;
 
@@ -18,9 +17,8 @@ int cmd_to_oc(const options &o) {
     out.record_adds(o.adds);
     out.entries_are_distinct(true);
     uint32_t kind = o.state ? YFW_REQ_READ_STATE : YFW_REQ_READ_CONFIG;
-    walk_result r = run_walk(o, kind, plugin->record().native_root_walker, tree, out);
-    tree = yfw_host::request_tree();  // the output holds copies of every value it took
-    data.reset();
+    walk_result r = run_walk(o, kind, plugin->record().native_root_walker, *tree, out);
+    tree.reset();  // the output holds copies of every value it took
     if (o.adds) print_adds(out);
     if (r.rc != 0) {
         print_refusal(r);
