@@ -257,10 +257,16 @@ void data_tree::clear_content(data_node *n) {
 
 // ------------------------------------------------------------------ output
 
+// One edit may reach the same node twice with opposite meanings. Removed
+// and then added again is a replace. Added and then removed is one too: the
+// mapping removes an entry it found stored (an entry moved to another list,
+// a next-hop deleted), never one this edit writes, so the removal clears what
+// was stored and what the edit asked for stays. Taking the later operation
+// there would silently drop a next-hop the edit asked for whenever another
+// next-hop of the same edit moved away from the same native entry.
 uint32_t combine_operations(uint32_t first, uint32_t later) {
-    bool removed = first == YFW_OP_DELETE || first == YFW_OP_REMOVE;
-    bool added = later == YFW_OP_NONE || later == YFW_OP_CREATE || later == YFW_OP_REPLACE;
-    if (removed && added) return YFW_OP_REPLACE;
+    auto removes = [](uint32_t op) { return op == YFW_OP_DELETE || op == YFW_OP_REMOVE; };
+    if (removes(first) != removes(later)) return YFW_OP_REPLACE;
     return later;
 }
 
