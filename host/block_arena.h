@@ -48,6 +48,21 @@ public:
         return p;
     }
 
+    // Gives every allocation back at once, keeping one block for what comes
+    // next: a buffer filled and emptied over and over allocates once.
+    void reset() {
+        if (at_ == nullptr) {  // large requests only, no open block
+            blocks_.clear();
+            return;
+        }
+        // The open block is the last one: large requests go before it.
+        std::unique_ptr<std::byte[]> keep = std::move(blocks_.back());
+        blocks_.clear();
+        at_ = keep.get();
+        left_ = block_bytes;
+        blocks_.push_back(std::move(keep));
+    }
+
 private:
     // Blocks of one modest size rather than ever larger ones: memory that
     // the input's parser or an earlier tree gave back is mostly holes of a

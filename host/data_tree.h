@@ -153,6 +153,29 @@ std::string write_document(const out_node &root, doc_format f, bool with_operati
 bool write_document(const data_node &root, doc_format f, bool with_operations, std::FILE *file);
 bool write_document(const out_node &root, doc_format f, bool with_operations, std::FILE *file);
 
+// An answer written as it is made: the ancestors of a list are opened with
+// its first entry, each entry is written when it is complete, and close()
+// ends the document. For answers of one list's entries (the routes), whose
+// entries come one after another and nothing else has content.
+class streamed_document {
+public:
+    streamed_document(const schema_node &list, doc_format f, std::FILE *file);
+    void write_entry(const out_node &entry);
+    // False when writing failed.
+    bool close();
+    std::size_t entries() const { return entries_; }
+
+private:
+    void open();
+    doc_format format_;
+    std::FILE *file_;
+    std::vector<const schema_node *> ancestors_;  // root first
+    const schema_node *list_ = nullptr;
+    std::string text_;
+    std::size_t entries_ = 0;
+    bool opened_ = false;
+};
+
 // A data tree holding a copy of an output tree's document, for what edits
 // or looks things up in it (a read's selection, tests). Fails (with the
 // path in err) when the plug-in wrote a path outside the schema.
@@ -164,8 +187,8 @@ std::optional<data_tree> document_of(output_tree &out, const schema_node &root_s
 request_tree request_tree_of(const data_node &root);
 
 // Combines a node's operation with a later one given to it by another add
-// of the same node: a removal followed by an addition is a replace; otherwise
-// the later wins.
+// of the same node: a removal and an addition, in either order, make a
+// replace; otherwise the later wins.
 uint32_t combine_operations(uint32_t first, uint32_t later);
 
 }  // namespace yfw_host

@@ -116,20 +116,63 @@ public:
         return static_cast<uint32_t>(kids_.size() - f.kids);
     }
     // Entries are told apart by their keys; one without all of them is the
-    // mapping's to refuse.
+    // mapping's to refuse. A few entries are compared in place (a route's
+    // next-hops); many get a set of their keys (the routes).
     bool unique_entry(frame &f, frame &parent) {
-        std::string id(reinterpret_cast<const char *>(&f.schema), sizeof f.schema);
+        std::size_t before = 0;
+        for (std::size_t i = parent.kids; i < f.kids; ++i) {
+            if (kids_[i].tag != f.schema->name.c_str()) continue;
+            if (++before > small_list) break;
+            if (same_keys(kids_[i], f)) return false;
+        }
+        if (before <= small_list && parent.entries == nullptr) return true;
+        if (parent.entries == nullptr) {
+            parent.entries = &entry_sets_.emplace_back();
+            for (std::size_t i = parent.kids; i < f.kids; ++i)
+                if (kids_[i].tag == f.schema->name.c_str())
+                    parent.entries->insert(id_of(kids_[i], *f.schema));
+        }
+        std::string id;
         for (const schema_node *k : f.schema->keys) {
-            const yfw_map_node *leaf = nullptr;
-            for (std::size_t i = f.kids; i < kids_.size(); ++i)
-                if (kids_[i].tag == k->name.c_str()) leaf = &kids_[i];
+            const yfw_map_node *leaf = key_leaf(f, k);
             if (leaf == nullptr || leaf->value == nullptr) return true;
             id += leaf->value;
             id += '\0';
         }
-        if (parent.entries == nullptr) parent.entries = &entry_sets_.emplace_back();
         return parent.entries->insert(std::move(id)).second;
     }
+    static constexpr std::size_t small_list = 16;
+
+    const yfw_map_node *key_leaf(const frame &f, const schema_node *k) const {
+        for (std::size_t i = f.kids; i < kids_.size(); ++i)
+            if (kids_[i].tag == k->name.c_str()) return &kids_[i];
+        return nullptr;
+    }
+    static const yfw_map_node *key_leaf(const yfw_map_node &entry, const char *name) {
+        for (uint32_t i = 0; i < entry.child_count; ++i)
+            if (entry.children[i].tag == name) return &entry.children[i];
+        return nullptr;
+    }
+    // Whether a finished entry has the keys of the one being read.
+    bool same_keys(const yfw_map_node &done, const frame &f) const {
+        for (const schema_node *k : f.schema->keys) {
+            const yfw_map_node *a = key_leaf(done, k->name.c_str()), *b = key_leaf(f, k);
+            if (a == nullptr || b == nullptr || a->value == nullptr || b->value == nullptr ||
+                std::strcmp(a->value, b->value) != 0)
+                return false;
+        }
+        return true;
+    }
+    static std::string id_of(const yfw_map_node &entry, const schema_node &list) {
+        std::string id;
+        for (const schema_node *k : list.keys) {
+            const yfw_map_node *leaf = key_leaf(entry, k->name.c_str());
+            if (leaf != nullptr && leaf->value != nullptr) id += leaf->value;
+            id += '\0';
+        }
+        return id;
+    }
+
     const schema_node *missing_key(const frame &f) const {
         for (const schema_node *k : f.schema->keys) {
             bool found = false;
@@ -141,7 +184,7 @@ public:
     }
     // The route's node is packed when it ends; its children are on the
     // stack meanwhile, which is what the check reads.
-    std::string route_problem(frame &f, const std::string &path) const {
+    std::string route_problem(frame &f, const std::function<std::string()> &path) const {
         yfw_map_node route{};
         route.tag = f.schema->name.c_str();
         route.children = const_cast<yfw_map_node *>(children(f));
@@ -224,7 +267,7 @@ public:
         tree_.index_entry(f.node);
         return true;
     }
-    std::string route_problem(frame &f, const std::string &) const {
+    std::string route_problem(frame &f, const std::function<std::string()> &) const {
         return native_route_problem(*f.node);
     }
     void route_done(frame &f) {
@@ -439,7 +482,7 @@ private:
             case entry_limit::native_route:
                 // Its sentences name the route and next-hops themselves.
                 if (role_ != document_role::data) return true;
-                why = sink_.route_problem(f, path());
+                why = sink_.route_problem(f, [this] { return path(); });
                 if (!why.empty()) return fail(error_tag::invalid_value, offset, why);
                 sink_.route_done(f);
                 break;

@@ -142,23 +142,27 @@ void xml_document(std::string &out, const Node &root, bool ops, std::FILE *file)
 
 void json_string(std::string &out, std::string_view s) {
     out += '"';
-    for (unsigned char c : s) {
+    // Runs without a character to escape are copied whole.
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        out.append(s.data() + run, i - run);
+        run = i + 1;
         switch (c) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
+            default: {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            }
         }
     }
+    out.append(s.data() + run, s.size() - run);
     out += '"';
 }
 
@@ -316,6 +320,91 @@ bool write_to(const Node &root, doc_format f, bool ops, std::FILE *file) {
 }
 
 }  // namespace
+
+streamed_document::streamed_document(const schema_node &list, doc_format f, std::FILE *file)
+    : format_(f), file_(file) {
+    for (const schema_node *s = list.parent; s != nullptr; s = s->parent)
+        ancestors_.insert(ancestors_.begin(), s);
+    list_ = &list;
+    text_.reserve(2 << 20);
+}
+
+void streamed_document::open() {
+    int depth = 0;
+    for (const schema_node *s : ancestors_) {
+        if (format_ == doc_format::json) {
+            if (depth == 0) {
+                text_ += '{';
+                indent(text_, 1);
+                json_string(text_, member_name(*s, nullptr));
+            } else {
+                indent(text_, depth + 1);
+                json_string(text_, member_name(*s, s->parent->module));
+            }
+            text_ += ": {";
+        } else {
+            text_.append(static_cast<size_t>(depth) * 2, ' ');
+            text_ += '<';
+            text_ += s->name;
+            if (depth == 0) {
+                // Whether an identity value comes is known only at the end;
+                // its prefix is declared up front.
+                text_ += " xmlns=\"";
+                xml_escape(text_, s->ns, true);
+                text_ += "\" xmlns:oc-loc-rt=\"";
+                text_ += oc_namespace;
+                text_ += '"';
+            }
+            text_ += ">\n";
+        }
+        ++depth;
+    }
+    if (format_ == doc_format::json) {
+        indent(text_, depth + 1);
+        json_string(text_, member_name(*list_, list_->parent->module));
+        text_ += ": [";
+    }
+    opened_ = true;
+}
+
+void streamed_document::write_entry(const out_node &entry) {
+    if (!opened_) open();
+    const int depth = static_cast<int>(ancestors_.size());
+    if (format_ == doc_format::json) {
+        if (entries_ > 0) text_ += ',';
+        indent(text_, depth + 2);
+        json_object(text_, entry, depth + 2, false, nullptr);
+    } else {
+        xml_node(text_, entry, entry.schema->ns, depth, false, nullptr, nullptr);
+    }
+    ++entries_;
+    spill(text_, file_);
+}
+
+bool streamed_document::close() {
+    if (opened_) {
+        const int depth = static_cast<int>(ancestors_.size());
+        if (format_ == doc_format::json) {
+            indent(text_, depth + 1);
+            text_ += ']';
+            for (int d = depth; d >= 1; --d) {
+                indent(text_, d);
+                text_ += '}';
+            }
+            text_ += "\n}\n";
+        } else {
+            for (int d = depth - 1; d >= 0; --d) {
+                text_.append(static_cast<size_t>(d) * 2, ' ');
+                text_ += "</";
+                text_ += ancestors_[static_cast<size_t>(d)]->name;
+                text_ += ">\n";
+            }
+        }
+    }
+    std::fwrite(text_.data(), 1, text_.size(), file_);
+    text_.clear();
+    return std::fflush(file_) == 0 && !std::ferror(file_);
+}
 
 std::string to_xml(const data_node &root, bool with_operations) {
     return document_text(root, doc_format::xml, with_operations);

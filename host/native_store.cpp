@@ -61,7 +61,28 @@ uint32_t number(std::string_view text) {
 // keys entries by their text and the database by the address, so
 // "2001:DB8::1" beside "2001:db8::1" would be two entries for one next-hop:
 // only the canonical text (lower case, compressed) is accepted.
+// Dotted quads are canonical exactly when they are valid (no leading
+// zeros): read here without a round trip through the text services.
+bool plain_ipv4(std::string_view text, unsigned char (&bytes)[16]) {
+    unsigned part = 0;
+    for (int octet = 0; octet < 4; ++octet) {
+        std::size_t start = part;
+        unsigned v = 0;
+        while (part < text.size() && text[part] >= '0' && text[part] <= '9' && part - start < 3)
+            v = v * 10 + static_cast<unsigned>(text[part++] - '0');
+        std::size_t digits = part - start;
+        if (digits == 0 || v > 255 || (digits > 1 && text[start] == '0')) return false;
+        bytes[octet] = static_cast<unsigned char>(v);
+        if (octet < 3) {
+            if (part >= text.size() || text[part] != '.') return false;
+            ++part;
+        }
+    }
+    return part == text.size();
+}
+
 std::string address_problem(std::string_view text, bool ipv4, unsigned char (&bytes)[16]) {
+    if (ipv4 && plain_ipv4(text, bytes)) return {};
     char buf[INET6_ADDRSTRLEN + 1];
     int af = ipv4 ? AF_INET : AF_INET6;
     bool parsed = text.size() < sizeof buf;
@@ -80,20 +101,23 @@ std::string address_problem(std::string_view text, bool ipv4, unsigned char (&by
 // A route's prefix: an address of its family, a length that fits it, no
 // bits set beyond the length (10.1.0.1/16 and 10.1.0.0/16 are one route).
 std::string prefix_problem(std::string_view prefix, std::string_view length, bool ipv4) {
-    std::string shown = quoted(std::string(prefix) + "/" + std::string(length));
+    auto shown = [&] { return quoted(std::string(prefix) + "/" + std::string(length)); };
     unsigned char bytes[16] = {};
     std::string why = address_problem(prefix, ipv4, bytes);
-    if (!why.empty()) return shown + ": the address " + why;
+    if (!why.empty()) return shown() + ": the address " + why;
     unsigned bits = ipv4 ? 32 : 128;
-    unsigned len = length.empty() ? bits + 1 : number(length);
-    if (len > bits || length != std::to_string(len))
-        return shown + ": the length is not a number from 0 to " + std::to_string(bits);
+    unsigned len = number(length);
+    bool plain = !length.empty() && length.size() <= 3 &&
+                 (length.size() == 1 || length[0] != '0') &&
+                 length.find_first_not_of("0123456789") == std::string_view::npos;
+    if (!plain || len > bits)
+        return shown() + ": the length is not a number from 0 to " + std::to_string(bits);
     for (unsigned b = len; b < bits; ++b) {
         if (bytes[b / 8] & (0x80u >> (b % 8))) {
             for (unsigned z = len; z < bits; ++z) bytes[z / 8] &= ~(0x80u >> (z % 8));
             char network[INET6_ADDRSTRLEN];
             ::inet_ntop(ipv4 ? AF_INET : AF_INET6, bytes, network, sizeof network);
-            return shown + ": bits are set beyond the prefix length (the network is " + network +
+            return shown() + ": bits are set beyond the prefix length (the network is " + network +
                    "/" + std::string(length) + ")";
         }
     }
@@ -163,46 +187,50 @@ std::string read_back_index(const hop<A> &h) {
     return {};
 }
 
-template <class A>
-std::string route_problem(const typename A::node &route, bool ipv4, const std::string &route_path) {
+template <class A, class Path>
+std::string route_problem(const typename A::node &route, bool ipv4, const Path &route_path) {
     const typename A::node *prefix = find<A>(&route, "prefix");
     const typename A::node *length = find<A>(&route, "prefix-length");
     std::string why = prefix_problem(prefix ? A::value(*prefix) : std::string_view(),
                                      length ? A::value(*length) : std::string_view(), ipv4);
-    if (!why.empty()) return "route " + route_path + " has the prefix " + why;
+    if (!why.empty()) return "route " + route_path() + " has the prefix " + why;
     const typename A::node *table = find<A>(find<A>(&route, "vrf-route"), "vrf-next-hop-table");
     if (table == nullptr) return {};
-    // Next-hops of a route are a handful: a sorted vector beats a set.
-    std::vector<std::pair<std::string, std::string>> indices;
+    // Next-hops of a route are a handful: a sorted vector beats a set, and
+    // their names are made only for a message.
+    std::vector<std::pair<std::string, hop<A>>> indices;
     A::each_child(*table, [&](const typename A::node &e) {
         if (!why.empty()) return;
         hop<A> h = read_hop<A>(e);
         const char *family = ipv4 ? "IPv4" : "IPv6";
         if (!h.why.empty()) {
-            why = "route " + route_path + ": next-hop " + entry_name(h) + ": " +
+            why = "route " + route_path() + ": next-hop " + entry_name(h) + ": " +
                   quoted(h.bad_value) + ": " + h.why;
         } else if (!h.address.empty()) {
             unsigned char bytes[16];
             std::string bad = address_problem(h.address, ipv4, bytes);
             // An address that does not parse cannot key the entry at all.
             if (bad.starts_with("is not a valid"))
-                why = "route " + route_path + ": next-hop " + entry_name(h) +
+                why = "route " + route_path() + ": next-hop " + entry_name(h) +
                       " has an address that is not a valid " + family +
                       " address: " + quoted(h.address);
             else if (!bad.empty())
-                why = "route " + route_path + ": next-hop " + entry_name(h) + " has the address " +
-                      quoted(h.address) + ", which " + bad;
+                why = "route " + route_path() + ": next-hop " + entry_name(h) +
+                      " has the address " + quoted(h.address) + ", which " + bad;
         }
         if (std::string index = read_back_index(h); why.empty() && !index.empty())
-            indices.emplace_back(std::move(index), entry_name(h));
+            indices.emplace_back(std::move(index), std::move(h));
     });
     if (!why.empty()) return why;
-    std::sort(indices.begin(), indices.end());
+    if (indices.size() < 2) return {};
+    std::sort(indices.begin(), indices.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
     for (std::size_t i = 1; i < indices.size(); ++i)
         if (indices[i].first == indices[i - 1].first)
-            return "route " + route_path + ": next-hops " + indices[i - 1].second + " and " +
-                   indices[i].second + " would both read back as the OpenConfig next-hop " +
-                   quoted(indices[i].first) + " (give them different indices)";
+            return "route " + route_path() + ": next-hops " + entry_name(indices[i - 1].second) +
+                   " and " + entry_name(indices[i].second) +
+                   " would both read back as the OpenConfig next-hop " + quoted(indices[i].first) +
+                   " (give them different indices)";
     return {};
 }
 
@@ -266,11 +294,12 @@ bool is_ipv4_route(const schema_node &route) {
 }
 
 std::string native_route_problem(const data_node &route) {
-    return route_problem<data_access>(route, is_ipv4_route(*route.schema), route.path());
+    return route_problem<data_access>(route, is_ipv4_route(*route.schema),
+                                      [&route] { return route.path(); });
 }
 
 std::string native_route_problem(const yfw_map_node &route, const schema_node &schema,
-                                 const std::string &path) {
+                                 const std::function<std::string()> &path) {
     return route_problem<request_access>(route, is_ipv4_route(schema), path);
 }
 

@@ -3,6 +3,7 @@
 // configuration database.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,7 +40,7 @@ std::string native_route_problem(const data_node &route);
 // The same for a route of a request tree (to-oc input read straight into
 // the walker's input), its schema node and document path given.
 std::string native_route_problem(const yfw_map_node &route, const schema_node &schema,
-                                 const std::string &path);
+                                 const std::function<std::string()> &path);
 // Whether a route schema node is under the IPv4 table.
 bool is_ipv4_route(const schema_node &route);
 // Writes a mapped route's next-hops into the configuration database.

@@ -37,6 +37,8 @@ output_tree::output_tree(output_tree &&other) noexcept {
 
 output_tree &output_tree::operator=(output_tree &&other) noexcept {
     if (this == &other) return *this;
+    paths_ = std::move(other.paths_);
+    other_ns_paths_ = std::move(other.other_ns_paths_);
     // Nodes live in the arena and stay where they are; only what pointed at
     // the other tree's root must follow it.
     root_ = std::move(other.root_);
@@ -58,6 +60,15 @@ output_tree &output_tree::operator=(output_tree &&other) noexcept {
     other.root_ = out_node{};
     other.root_.qname = &no_name;
     return *this;
+}
+
+void output_tree::clear() {
+    root_ = out_node{};
+    root_.qname = &no_name;
+    arena_.reset();
+    adds_.clear();
+    bound_to_ = nullptr;
+    document_ = nullptr;
 }
 
 void output_tree::adopt_root(const out_node *old_root) {
@@ -97,6 +108,65 @@ out_node *output_tree::append_child(out_node *parent, const out_name *qname) {
     return child;
 }
 
+std::size_t output_tree::path_hash::operator()(std::string_view s) const noexcept {
+    auto word = [&s](std::size_t at) {
+        uint64_t w = 0;
+        std::memcpy(&w, s.data() + at, std::min<std::size_t>(8, s.size() - at));
+        return w;
+    };
+    uint64_t h = s.size() * 0x9e3779b97f4a7c15ull;
+    if (!s.empty()) {
+        h ^= word(0) + (h << 6) + (h >> 2);
+        h ^= word(s.size() / 2) * 0xff51afd7ed558ccdull;
+        h ^= word(s.size() > 8 ? s.size() - 8 : 0) * 0xc4ceb9fe1a85ec53ull;
+    }
+    return static_cast<std::size_t>(h ^ (h >> 29));
+}
+
+const output_tree::path_info &output_tree::path_of(const char *path, std::string_view ns) {
+    std::string_view text(path);
+    auto it = paths_.find(text);
+    if (it != paths_.end() && it->second->ns.data() == ns.data()) return *it->second;
+    auto make = [&] {
+        auto info = std::make_unique<path_info>();
+        info->text = intern(text);
+        info->ns = ns;
+        std::string_view rest = info->text.substr(1);
+        while (!rest.empty()) {
+            size_t slash = rest.find('/');
+            std::string_view seg = rest.substr(0, slash);
+            rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+            if (!seg.empty()) info->segments.push_back(qualified(intern(seg), ns));
+        }
+        return info;
+    };
+    if (it == paths_.end()) {
+        auto info = make();
+        std::string_view key = info->text;
+        return *paths_.emplace(key, std::move(info)).first->second;
+    }
+    std::string key = std::string(ns) + '\0' + std::string(text);
+    auto other = other_ns_paths_.find(std::string_view(key));
+    if (other == other_ns_paths_.end()) other = other_ns_paths_.emplace(key, make()).first;
+    return *other->second;
+}
+
+namespace {
+
+// The newest child of that (interned) name: adds mostly continue in the
+// child added last (the entry of a list being filled in), so that is
+// tried first.
+out_node *newest_named(const out_node &at, const char *name) {
+    out_node *last = at.children.back();
+    if (last == nullptr || last->qname->name.data() == name) return last;
+    out_node *found = nullptr;
+    for (out_node *c : at.children)
+        if (c->qname->name.data() == name) found = c;
+    return found;
+}
+
+}  // namespace
+
 ymap_result output_tree::add(const char *path, const char *ns, const char *value,
                              const yfw_map_node *req_node, int flag1, int flag2) {
     if (path == nullptr || path[0] != '/') return YMAP_ERR_INVALID_ARGS;
@@ -107,11 +177,12 @@ ymap_result output_tree::add(const char *path, const char *ns, const char *value
         if (last_ns_.empty() || std::strcmp(ns, last_ns_.data()) != 0) last_ns_ = intern(ns);
         ns_text = last_ns_;
     }
+    const path_info &pi = path_of(path, ns_text);
     std::optional<std::string_view> value_text;
     if (value) value_text = keep(value);
     if (record_) {
         output_add a;
-        a.path = intern(path);
+        a.path = pi.text;
         a.ns = ns_text;
         a.value = value_text;
         a.flag1 = flag1;
@@ -121,32 +192,24 @@ ymap_result output_tree::add(const char *path, const char *ns, const char *value
     }
 
     out_node *at = &root_;
-    std::string_view rest(path + 1);
-    while (!rest.empty()) {
-        size_t slash = rest.find('/');
-        std::string_view seg = rest.substr(0, slash);
-        bool last = slash == std::string_view::npos;
-        rest = last ? std::string_view() : rest.substr(slash + 1);
-        if (seg.empty()) continue;
+    const std::size_t n = pi.segments.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const out_name *q = pi.segments[i];
+        const bool last = i + 1 == n;
         out_node *next = nullptr;
         bool created = false;
         if (last && flag1 == 1) {
-            // The entries of one list share their name.
-            out_node *prev = at->newest_child(seg);
-            const out_name *q = prev != nullptr && prev->ns().data() == ns_text.data()
-                                    ? prev->qname
-                                    : qualified(prev ? prev->name() : intern(seg), ns_text);
             next = append_child(at, q);
             next->list_entry = true;
             created = true;
         } else {
-            next = at->newest_child(seg);
+            next = newest_named(*at, q->name.data());
             if (next == nullptr) {
-                next = append_child(at, qualified(intern(seg), ns_text));
+                next = append_child(at, q);
                 created = true;
             } else if (last && key_schema_ && value && at->list_entry && next->value() &&
                        *next->value() != value) {
-                if (out_node *other = entry_named_by_key(at, seg, ns_text)) {
+                if (out_node *other = entry_named_by_key(at, q->name, ns_text)) {
                     at = other;
                     next = append_child(at, qualified(next->name(), ns_text));
                     created = true;
@@ -297,7 +360,24 @@ private:
         return true;
     }
 
-    out_node *find(out_node &parent, const out_node &c, const std::string &id) {
+    // The value of an entry's key leaf.
+    static const out_node *key_leaf(const out_node &e, const schema_node *k) {
+        const out_node *v = nullptr;
+        for (const out_node *c : e.children)
+            if (c->schema == k && c->value()) v = c;
+        return v;
+    }
+
+    static bool same_node(const out_node &a, const out_node &b) {
+        if (a.schema != b.schema) return false;
+        for (const schema_node *k : a.schema->keys) {
+            const out_node *ka = key_leaf(a, k), *kb = key_leaf(b, k);
+            if (ka == nullptr || kb == nullptr || *ka->value() != *kb->value()) return false;
+        }
+        return true;
+    }
+
+    out_node *find(out_node &parent, const out_node &c, std::string &id) {
         auto it = indexes_.find(&parent);
         if (it == indexes_.end() && parent.children.size() > scan_limit) {
             it = indexes_.emplace(&parent, index{}).first;
@@ -306,18 +386,21 @@ private:
                 if (identity(*e, other)) it->second.emplace(other, e);
         }
         if (it != indexes_.end()) {
+            if (!identity(c, id)) return nullptr;
             auto e = it->second.find(id);
             return e == it->second.end() ? nullptr : e->second;
         }
-        std::string other;
+        // Few siblings: compared in place, without making their identities.
         for (out_node *e : parent.children)
-            if (e->schema == c.schema && identity(*e, other) && other == id) return e;
+            if (same_node(*e, c)) return e;
         return nullptr;
     }
 
     void place(out_node &parent, out_node *c) {
         std::string id;
-        bool named = identity(*c, id);
+        const schema_node *s = c->schema;
+        bool named = s->kind != kind::leaf_list && !(s->kind == kind::list && s->keys.empty());
+        for (const schema_node *k : s->keys) named = named && key_leaf(*c, k) != nullptr;
         if (out_node *e = named ? find(parent, *c, id) : nullptr) {
             if (distinct_ && e->list_entry && c->list_entry && collision_.empty())
                 collision_ = "two entries of " + e->schema->path() + " have the keys " +
@@ -328,7 +411,10 @@ private:
         c->parent = &parent;
         parent.children.push_back(c);
         if (named)
-            if (auto it = indexes_.find(&parent); it != indexes_.end()) it->second.emplace(id, c);
+            if (auto it = indexes_.find(&parent); it != indexes_.end()) {
+                if (id.empty()) identity(*c, id);
+                it->second.emplace(id, c);
+            }
         children_of(*c);
     }
 };
@@ -396,22 +482,41 @@ out_node *output_tree::document_of(const schema_node &root, std::string &err) {
     return document_;
 }
 
+namespace {
+
+// Characters that need a reference in element text (1) and in attribute
+// values (2). A carriage return is one: a reader turns a raw one into a
+// line feed.
+constexpr std::array<uint8_t, 256> escapes = [] {
+    std::array<uint8_t, 256> t{};
+    for (unsigned char c : {'&', '<', '>', '\r'}) t[c] = 3;
+    for (unsigned char c : {'"', '\t', '\n'}) t[c] = 2;
+    return t;
+}();
+
+}  // namespace
+
 void xml_escape(std::string &out, std::string_view text, bool attribute) {
     // Most texts need no escaping: copy the runs between special characters
     // whole.
-    const char *special = attribute ? "&<>\"" : "&<>";
-    while (!text.empty()) {
-        size_t at = text.find_first_of(special);
-        out.append(text.substr(0, at));
-        if (at == std::string_view::npos) return;
-        switch (text[at]) {
+    const uint8_t need = attribute ? 2 : 1;
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (!(escapes[c] & need)) continue;
+        out.append(text.data() + run, i - run);
+        run = i + 1;
+        switch (c) {
             case '&': out += "&amp;"; break;
             case '<': out += "&lt;"; break;
             case '>': out += "&gt;"; break;
-            default: out += "&quot;"; break;
+            case '"': out += "&quot;"; break;
+            case '\r': out += "&#13;"; break;
+            case '\t': out += "&#9;"; break;
+            default: out += "&#10;"; break;
         }
-        text.remove_prefix(at + 1);
     }
+    out.append(text.data() + run, text.size() - run);
 }
 
 std::string format_add(const output_add &a) {

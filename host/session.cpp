@@ -10,7 +10,7 @@
 #include "ymap_platform.h"
 
 struct yfw_map_datatree {
-    yfw_host::output_tree *out;
+    yfw_host::add_target *out;
 };
 
 namespace yfw_host {
@@ -26,7 +26,7 @@ struct current_list {
 };
 
 struct session_data {
-    output_tree *out = nullptr;
+    add_target *out = nullptr;
     request_tree *req = nullptr;
     yfw_map_datatree tree_handle{};
     std::vector<hierarchy_entry> hierarchy;
@@ -62,7 +62,7 @@ void reset_trace_index() {
     trace_index = 0;
 }
 
-session::session(uint32_t request_kind, output_tree &out, request_tree *req, log_settings logs) {
+session::session(uint32_t request_kind, add_target &out, request_tree *req, log_settings logs) {
     auto *d = new session_data;
     d->out = &out;
     d->req = req;
@@ -89,10 +89,6 @@ session::~session() {
     std::free(rec_.rctx.common_data_ptr);
     if (serving == rec_.data) serving = nullptr;
     delete rec_.data;
-}
-
-output_tree &session::output() {
-    return *rec_.data->out;
 }
 
 std::string session::error_tag() const {

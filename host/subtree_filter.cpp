@@ -145,4 +145,45 @@ void apply_subtree_filter(out_node &root, const yfw_map_node &filter) {
     filter_document(root, filter);
 }
 
+list_filter filter_for_list(const yfw_map_node &filter, const schema_node &list) {
+    std::vector<const schema_node *> path;
+    for (const schema_node *s = &list; s->parent != nullptr; s = s->parent)
+        path.insert(path.begin(), s);
+    list_filter f;
+    std::vector<const yfw_map_node *> at{&filter};
+    for (const schema_node *level : path) {
+        std::vector<const yfw_map_node *> below;
+        for (const yfw_map_node *n : at) {
+            // A node that names nothing below it, or only content matches
+            // (the containers above the list have no leaves for them to
+            // match), selects everything or nothing.
+            if (n->child_count == 0) {
+                f.all = true;
+                return f;
+            }
+            bool only_matches = true;
+            for (uint32_t i = 0; i < n->child_count; ++i) {
+                const yfw_map_node &c = n->children[i];
+                only_matches = only_matches && has_value(c);
+                if (!has_value(c) && level->name == c.tag) below.push_back(&c);
+            }
+            if (only_matches && level->kind != schema_node::node_kind::list) return f;
+        }
+        at = std::move(below);
+    }
+    f.nodes = std::move(at);
+    return f;
+}
+
+bool filter_entry(out_node &entry, const list_filter &f) {
+    if (f.all) return true;
+    for (const yfw_map_node *n : f.nodes) {
+        if (n->child_count == 0) return true;
+        // The entry meets the first filter entry whose content matches it.
+        if (!content_matches(entry, *n)) continue;
+        if (keep(entry, *n)) return true;
+    }
+    return false;
+}
+
 }  // namespace yfw_host

@@ -3,6 +3,7 @@
 // contexts of one request, records the output tree, and loads the plug-in.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -241,11 +243,22 @@ inline out_node *out_children::take() {
     return first;
 }
 
-// The output tree: every add in call order and the document they build. An
-// add with the first flag 1 starts a new instance of its list path under the
-// newest instances of its ancestor lists; other adds go into the newest
-// instance of each path element.
-class output_tree {
+// Where the plug-in's adds go: the output tree, or a writer that streams
+// an answer as it is made.
+class add_target {
+public:
+    // An add with the first flag 1 starts a new instance of its list path
+    // under the newest instances of its ancestor lists; other adds go into
+    // the newest instance of each path element.
+    virtual ymap_result add(const char *path, const char *ns, const char *value,
+                            const yfw_map_node *req_node, int flag1, int flag2) = 0;
+
+protected:
+    ~add_target() = default;
+};
+
+// The output tree: every add in call order and the document they build.
+class output_tree final : public add_target {
 public:
     output_tree();
     output_tree(const output_tree &) = delete;
@@ -253,7 +266,9 @@ public:
     output_tree(output_tree &&other) noexcept;
     output_tree &operator=(output_tree &&other) noexcept;
     ymap_result add(const char *path, const char *ns, const char *value,
-                    const yfw_map_node *req_node, int flag1, int flag2);
+                    const yfw_map_node *req_node, int flag1, int flag2) override;
+    // Drops every node and add, keeping the memory for what comes next.
+    void clear();
     const std::deque<output_add> &adds() const { return adds_; }
     const out_node &document() const { return root_; }
     // Recording the adds (for --adds and for applying an edit) costs more
@@ -288,6 +303,14 @@ public:
     out_node *document_of(const schema_node &root, std::string &err);
 
 private:
+    // A path as the plug-in writes it, split and interned once: it writes a
+    // few dozen distinct paths millions of times.
+    struct path_info {
+        std::string_view text;  // interned
+        std::string_view ns;    // interned
+        std::vector<const out_name *> segments;
+    };
+    const path_info &path_of(const char *path, std::string_view ns);
     out_node *entry_named_by_key(out_node *entry, std::string_view key, std::string_view ns);
     out_node *append_child(out_node *parent, const out_name *qname);
     std::string_view intern(std::string_view text);
@@ -312,6 +335,16 @@ private:
     std::string_view last_ns_;  // interned, so NUL-terminated
     std::deque<out_name> qnames_;
     std::map<std::pair<const char *, const char *>, const out_name *> qname_index_;
+    // Paths by their text (and, for one written in another namespace too,
+    // by namespace and text). Hashed from their length and a few words:
+    // paths differ in length or near their ends, and hashing every byte of
+    // every add would cost more than the rest of it.
+    struct path_hash {
+        std::size_t operator()(std::string_view s) const noexcept;
+    };
+    std::unordered_map<std::string_view, std::unique_ptr<path_info>, path_hash> paths_;
+    std::unordered_map<std::string, std::unique_ptr<path_info>, text_hash, std::equal_to<>>
+        other_ns_paths_;
     // A deque: an edit of a million routes records tens of millions of adds,
     // and a vector would hold its old and its new array at once each time
     // it grows.
@@ -351,7 +384,7 @@ struct log_settings {
 
 class session {
 public:
-    session(uint32_t request_kind, output_tree &out, request_tree *req, log_settings logs);
+    session(uint32_t request_kind, add_target &out, request_tree *req, log_settings logs);
     ~session();
     session(const session &) = delete;
     session &operator=(const session &) = delete;
@@ -359,7 +392,6 @@ public:
     yfw_map_ctx *ctx() { return &rec_.ctx; }
     req_ctx *rctx() { return &rec_.rctx; }
     yfw_map_datatree *tree() { return rec_.tree; }
-    output_tree &output();
     std::string error_tag() const;
 
     // Introspection for tests.

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "answer_writer.h"
 #include "native_store.h"
 #include "platform_runtime.h"
 #include "progress.h"
@@ -314,7 +315,7 @@ std::string stopped_at(const yfw_map_node *root) {
 }  // namespace
 
 walk_result run_walk(const options &o, uint32_t kind, yfw_map_walker_fn walker,
-                     yfw_host::request_tree &tree, yfw_host::output_tree &out) {
+                     yfw_host::request_tree &tree, yfw_host::add_target &out) {
     walk_result r;
     if (walker == nullptr) {
         r.rc = YMAP_ERR_INVALID_ARGS;
@@ -377,6 +378,35 @@ void print_refusal(const walk_result &r) {
     if (!r.at.empty()) text += " (at " + r.at + ")";
     text += " (tag: " + (r.error_tag.empty() ? std::string(host_tag(r.rc)) : r.error_tag) + ")";
     std::cerr << "ocmap: error " << code << ": " << yfw_host::printable(text) << "\n";
+}
+
+int answer(const options &o, uint32_t kind, yfw_map_walker_fn walker, yfw_host::request_tree &data,
+           const yfw_map_node *filter) {
+    const yfw_host::schema_node &oc = yfw_host::yang_schema::get().oc_root();
+    if (o.adds) {
+        yfw_host::output_tree out;
+        walk_result r = run_walk(o, kind, walker, data, out);
+        print_adds(out);
+        if (r.rc == 0) return exit_ok;
+        print_refusal(r);
+        return exit_refused;
+    }
+    writing();
+    std::cout.flush();
+    yfw_host::answer_writer out(*oc.child("static-routes")->child("static"), o.output(), stdout,
+                                filter);
+    walk_result r = run_walk(o, kind, walker, data, out);
+    if (r.rc != 0) {
+        // The routes before the refusal may be written already; the
+        // document is left unfinished so that nothing takes it for a
+        // whole answer.
+        print_refusal(r);
+        return exit_refused;
+    }
+    std::string err;
+    if (out.finish(err)) return exit_ok;
+    print_refusal({yfw_host::store_apply_refused, err, yfw_host::error_tag::invalid_value, {}});
+    return exit_refused;
 }
 
 bool bind_or_refuse(yfw_host::output_tree &out, const yfw_host::schema_node &root) {

@@ -89,7 +89,13 @@ struct walk_result {
     std::string at;
 };
 walk_result run_walk(const options &o, uint32_t kind, yfw_map_walker_fn walker,
-                     yfw_host::request_tree &tree, yfw_host::output_tree &out);
+                     yfw_host::request_tree &tree, yfw_host::add_target &out);
+
+// Runs the native walker over data and writes the OpenConfig answer to
+// standard output as the walk makes it, cut to filter when there is one
+// (with --adds: prints the adds instead). Returns the exit status.
+int answer(const options &o, uint32_t kind, yfw_map_walker_fn walker, yfw_host::request_tree &data,
+           const yfw_map_node *filter);
 
 // Binds an output tree to the schema of root (output_tree::bind). When the
 // plug-in wrote outside it, prints the error line and returns false.

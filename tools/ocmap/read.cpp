@@ -60,23 +60,8 @@ int cmd_read(const options &o, uint32_t kind) {
     platform::sysdb_fill_on_first_search(nullptr);  // the store it would read goes now
     config.reset();
     query.reset();
-    yfw_host::output_tree out;
-    out.record_adds(o.adds);
-    out.entries_are_distinct(true);
     if (o.adds) std::cout << "# walk xo\n";
-    r = run_walk(o, kind, plugin->record().native_root_walker, data, out);
-    data = yfw_host::request_tree();
-    if (o.adds) print_adds(out);
-    if (r.rc != 0) {
-        print_refusal(r);
-        return exit_refused;
-    }
-    if (o.adds) return exit_ok;
-    yfw_host::out_node *doc = document_or_refuse(out, schema.oc_root());
-    if (doc == nullptr) return exit_refused;
-    yfw_host::apply_subtree_filter(*doc, *filter->root());
-    print_document(*doc, o, false);
-    return exit_ok;
+    return answer(o, kind, plugin->record().native_root_walker, data, filter->root());
 }
 
 }  // namespace ocmap
