@@ -46,7 +46,9 @@ answer_writer::answer_writer(const schema_node &list, doc_format f, std::FILE *f
     if (filter != nullptr) filter_ = filter_for_list(*filter, list);
     entry_.record_adds(false);
     entry_.entries_are_distinct(true);
+    entry_.expect_root(root_);
     rest_.record_adds(false);
+    rest_.expect_root(root_);
 }
 
 ymap_result answer_writer::add(const char *path, const char *ns, const char *value,

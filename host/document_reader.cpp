@@ -89,6 +89,8 @@ struct frame {
     // and the leaf's value
     std::size_t kids = 0;
     const char *value = nullptr;
+    uint16_t last_order = 0;  // request trees: of the last child ended
+    bool unsorted = false;    // a child ended after one later in schema order
     // data trees
     data_node *node = nullptr;
     // request trees: the keys of the list entries among its children
@@ -99,7 +101,9 @@ struct frame {
 // node's children are gathered on a stack first.
 class request_sink {
 public:
-    request_sink(bool edit) : edit_(edit) {}
+    // schema_order: each node's children are put in schema order, as a
+    // store's own tree keeps them.
+    request_sink(bool edit, bool schema_order) : edit_(edit), schema_order_(schema_order) {}
 
     void enter(frame &f, frame *) { f.kids = kids_.size(); }
     void set_value(frame &f, std::string_view v) {
@@ -192,7 +196,7 @@ public:
         return native_route_problem(route, *f.schema, path);
     }
     void route_done(frame &) {}
-    void leave(frame &f, frame *) {
+    void leave(frame &f, frame *parent) {
         yfw_map_node n{};
         n.tag = f.schema->name.c_str();
         n.ns = f.schema->ns;
@@ -204,6 +208,7 @@ public:
         }
         if (uint32_t count = child_count(f); count > 0) {
             yfw_map_node *kids = tree_.alloc_nodes(count);
+            if (f.unsorted) in_schema_order(f);
             std::copy(kids_.begin() + static_cast<std::ptrdiff_t>(f.kids), kids_.end(), kids);
             kids_.resize(f.kids);
             n.children = kids;
@@ -212,6 +217,17 @@ public:
             n.flags |= YFW_NODE_CHILDREN_VALID;
         }
         kids_.push_back(n);
+        if (schema_order_ && parent != nullptr) {
+            parent->unsorted = parent->unsorted || f.schema->order < parent->last_order;
+            parent->last_order = f.schema->order;
+        }
+    }
+    // Entries of one list keep their order among themselves.
+    void in_schema_order(const frame &f) {
+        auto order = [&f](const yfw_map_node &n) { return f.schema->child(n.tag)->order; };
+        std::stable_sort(
+            kids_.begin() + static_cast<std::ptrdiff_t>(f.kids), kids_.end(),
+            [&](const yfw_map_node &a, const yfw_map_node &b) { return order(a) < order(b); });
     }
     std::string keys_of(const frame &f, std::size_t end) const {
         std::string s;
@@ -231,6 +247,7 @@ public:
 
 private:
     bool edit_;
+    bool schema_order_;
     request_tree tree_;
     std::vector<yfw_map_node> kids_;
     std::deque<std::unordered_set<std::string>> entry_sets_;
@@ -971,8 +988,8 @@ bool is_json_document(std::string_view text) {
 
 std::optional<request_tree> read_request_document(std::string_view text, const std::string &file,
                                                   const schema_node &root, document_role role,
-                                                  input_error &err) {
-    request_sink sink(role == document_role::edit);
+                                                  input_error &err, bool in_schema_order) {
+    request_sink sink(role == document_role::edit, in_schema_order);
     if (!read_into(sink, text, file, root, role, err)) return std::nullopt;
     return sink.take();
 }

@@ -39,10 +39,11 @@ bool is_json_document(std::string_view text);
 
 // Reads a request into the walker's input. Values are canonical; identities
 // carry their module's prefix ("oc-loc-rt:DROP") whatever prefix the
-// document bound.
+// document bound. Children keep the document's order unless in_schema_order
+// (a store, which the walk sees in the order the store's own tree keeps).
 std::optional<request_tree> read_request_document(std::string_view text, const std::string &file,
                                                   const schema_node &root, document_role role,
-                                                  input_error &err);
+                                                  input_error &err, bool in_schema_order = false);
 
 // Called with each mapped route of native data once it is read and
 // checked (to fill the configuration database as the store is read).

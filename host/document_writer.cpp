@@ -78,17 +78,39 @@ void find_prefixes(const Node &n, bool ops, xml_prefixes &p) {
     }
 }
 
-// declare: the prefixes to declare here, on the root element only.
+void put_indent(std::string &out, int depth) {
+    static constexpr char spaces[] =
+        "                                                                ";
+    std::size_t n = static_cast<std::size_t>(depth) * 2;
+    for (; n > sizeof spaces - 1; n -= sizeof spaces - 1) out.append(spaces, sizeof spaces - 1);
+    out.append(spaces, n);
+}
+
+// The start tag of n at depth, up to its '>' (or "/>" when it has no
+// content). Almost every element has neither a namespace of its own nor an
+// attribute and sits at its schema depth: its tag is written whole as the
+// schema node keeps it.
 template <class Node>
-void xml_node(std::string &out, const Node &n, const char *parent_ns, int depth, bool ops,
-              const xml_prefixes *declare, std::FILE *file) {
-    out.append(static_cast<size_t>(depth) * 2, ' ');
+void xml_start_tag(std::string &out, const Node &n, const char *parent_ns, int depth, bool ops,
+                   const xml_prefixes *declare, bool empty) {
+    const schema_node &s = *n.schema;
+    const bool same_ns =
+        parent_ns == s.ns || (parent_ns != nullptr && std::strcmp(parent_ns, s.ns) == 0);
+    if (same_ns && declare == nullptr && !(ops && op_of(n) != YFW_OP_NONE) && depth == s.depth) {
+        if (!empty) {
+            out += s.xml_open;
+            return;
+        }
+        out.append(s.xml_open, 0, s.xml_open.size() - 1);
+        out += "/>";
+        return;
+    }
+    put_indent(out, depth);
     out += '<';
-    out += n.schema->name;
-    if (parent_ns != n.schema->ns &&
-        (parent_ns == nullptr || std::strcmp(parent_ns, n.schema->ns) != 0)) {
+    out += s.name;
+    if (!same_ns) {
         out += " xmlns=\"";
-        xml_escape(out, n.schema->ns, true);
+        xml_escape(out, s.ns, true);
         out += '"';
     }
     if (declare != nullptr && declare->nc) {
@@ -106,31 +128,38 @@ void xml_node(std::string &out, const Node &n, const char *parent_ns, int depth,
         out += operation_name(op_of(n));
         out += '"';
     }
-    if (n.schema->is_leaf()) {
-        if (value_of(n).empty()) {
-            out += "/>\n";
+    out += empty ? "/>" : ">";
+}
+
+// declare: the prefixes to declare here, on the root element only.
+template <class Node>
+void xml_node(std::string &out, const Node &n, const char *parent_ns, int depth, bool ops,
+              const xml_prefixes *declare, std::FILE *file) {
+    const schema_node &s = *n.schema;
+    if (s.is_leaf()) {
+        std::string_view v = value_of(n);
+        xml_start_tag(out, n, parent_ns, depth, ops, declare, v.empty());
+        if (v.empty()) {
+            out += '\n';
             return;
         }
-        out += '>';
-        xml_escape(out, value_of(n), false);
-        out += "</";
-        out += n.schema->name;
-        out += ">\n";
+        xml_escape(out, v, false);
+        out += s.xml_close;
         return;
     }
-    if (kids(n).empty()) {
-        out += "/>\n";
-        return;
-    }
-    out += ">\n";
+    xml_start_tag(out, n, parent_ns, depth, ops, declare, kids(n).empty());
+    out += '\n';
+    if (kids(n).empty()) return;
     for (const auto &c : kids(n)) {
-        xml_node(out, node_of(c), n.schema->ns, depth + 1, ops, nullptr, file);
+        xml_node(out, node_of(c), s.ns, depth + 1, ops, nullptr, file);
         spill(out, file);
     }
-    out.append(static_cast<size_t>(depth) * 2, ' ');
-    out += "</";
-    out += n.schema->name;
-    out += ">\n";
+    if (depth == s.depth) {
+        out += s.xml_close_block;
+        return;
+    }
+    put_indent(out, depth);
+    out += s.xml_close;
 }
 
 template <class Node>

@@ -4,14 +4,15 @@
 // store's data tree and over the walker's request tree of to-oc input.
 #include "native_store.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
+#include <forward_list>
 #include <unordered_set>
 #include <vector>
 
+#include "address_text.h"
 #include "document_reader.h"
 #include "plugin_limits.h"
 #include "sysdb_writer.h"
@@ -25,6 +26,7 @@ struct data_access {
     using node = data_node;
     static std::string_view name(const node &n) { return n.schema->name; }
     static std::string_view value(const node &n) { return n.value(); }
+    static bool is(const node &n, const char *name) { return n.schema->name == name; }
     template <class Fn>
     static void each_child(const node &n, const Fn &fn) {
         for (const data_node *c : n.children()) fn(*c);
@@ -35,6 +37,7 @@ struct request_access {
     using node = yfw_map_node;
     static std::string_view name(const node &n) { return n.tag; }
     static std::string_view value(const node &n) { return n.value ? n.value : ""; }
+    static bool is(const node &n, const char *name) { return std::strcmp(n.tag, name) == 0; }
     template <class Fn>
     static void each_child(const node &n, const Fn &fn) {
         for (uint32_t i = 0; i < n.child_count; ++i) fn(n.children[i]);
@@ -42,11 +45,11 @@ struct request_access {
 };
 
 template <class A>
-const typename A::node *find(const typename A::node *n, std::string_view name) {
+const typename A::node *find(const typename A::node *n, const char *name) {
     const typename A::node *found = nullptr;
     if (n != nullptr)
         A::each_child(*n, [&](const typename A::node &c) {
-            if (found == nullptr && A::name(c) == name) found = &c;
+            if (found == nullptr && A::is(c, name)) found = &c;
         });
     return found;
 }
@@ -61,40 +64,12 @@ uint32_t number(std::string_view text) {
 // keys entries by their text and the database by the address, so
 // "2001:DB8::1" beside "2001:db8::1" would be two entries for one next-hop:
 // only the canonical text (lower case, compressed) is accepted.
-// Dotted quads are canonical exactly when they are valid (no leading
-// zeros): read here without a round trip through the text services.
-bool plain_ipv4(std::string_view text, unsigned char (&bytes)[16]) {
-    unsigned part = 0;
-    for (int octet = 0; octet < 4; ++octet) {
-        std::size_t start = part;
-        unsigned v = 0;
-        while (part < text.size() && text[part] >= '0' && text[part] <= '9' && part - start < 3)
-            v = v * 10 + static_cast<unsigned>(text[part++] - '0');
-        std::size_t digits = part - start;
-        if (digits == 0 || v > 255 || (digits > 1 && text[start] == '0')) return false;
-        bytes[octet] = static_cast<unsigned char>(v);
-        if (octet < 3) {
-            if (part >= text.size() || text[part] != '.') return false;
-            ++part;
-        }
-    }
-    return part == text.size();
-}
-
 std::string address_problem(std::string_view text, bool ipv4, unsigned char (&bytes)[16]) {
-    if (ipv4 && plain_ipv4(text, bytes)) return {};
-    char buf[INET6_ADDRSTRLEN + 1];
-    int af = ipv4 ? AF_INET : AF_INET6;
-    bool parsed = text.size() < sizeof buf;
-    if (parsed) {
-        std::memcpy(buf, text.data(), text.size());
-        buf[text.size()] = '\0';
-        parsed = ::inet_pton(af, buf, bytes) == 1;
-    }
-    if (!parsed) return std::string("is not a valid ") + (ipv4 ? "IPv4" : "IPv6") + " address";
-    char canonical[INET6_ADDRSTRLEN];
-    if (::inet_ntop(af, bytes, canonical, sizeof canonical) != nullptr && text != canonical)
-        return std::string("is not in canonical form (write ") + canonical + ")";
+    if (!parse_address(!ipv4, text, bytes))
+        return std::string("is not a valid ") + (ipv4 ? "IPv4" : "IPv6") + " address";
+    char canonical[address_text_size];
+    std::string_view written(canonical, format_address(!ipv4, bytes, canonical));
+    if (text != written) return "is not in canonical form (write " + std::string(written) + ")";
     return {};
 }
 
@@ -115,10 +90,10 @@ std::string prefix_problem(std::string_view prefix, std::string_view length, boo
     for (unsigned b = len; b < bits; ++b) {
         if (bytes[b / 8] & (0x80u >> (b % 8))) {
             for (unsigned z = len; z < bits; ++z) bytes[z / 8] &= ~(0x80u >> (z % 8));
-            char network[INET6_ADDRSTRLEN];
-            ::inet_ntop(ipv4 ? AF_INET : AF_INET6, bytes, network, sizeof network);
-            return shown() + ": bits are set beyond the prefix length (the network is " + network +
-                   "/" + std::string(length) + ")";
+            char network[address_text_size];
+            std::string_view written(network, format_address(!ipv4, bytes, network));
+            return shown() + ": bits are set beyond the prefix length (the network is " +
+                   std::string(written) + "/" + std::string(length) + ")";
         }
     }
     return {};
@@ -142,6 +117,7 @@ hop<A> read_hop(const typename A::node &entry) {
     h.list = A::name(entry);
     A::each_child(entry, [&](const typename A::node &c) {
         std::string_view name = A::name(c), v = A::value(c);
+        if (name.size() < 5) return;  // none of the four below
         if (name == "interface-name") {
             h.interface_name = v;
             if (h.why.empty()) h.why = leaf_limit_problem(leaf_limit::native_interface, v);
@@ -187,60 +163,126 @@ std::string read_back_index(const hop<A> &h) {
     return {};
 }
 
+// The OpenConfig indices the next-hops of one route read back under, to
+// find two that would read back as one. Routes have a handful of
+// next-hops: the first few are kept in place and compared pairwise.
+template <class A>
+class read_back_indices {
+public:
+    // The index of a next-hop already found sound; nothing for a list the
+    // native walk does not read back.
+    void add(const hop<A> &h) {
+        std::string_view index = h.index;
+        if (!h.has_index) {
+            std::string made = read_back_index(h);
+            if (made.empty()) return;
+            index = made_.emplace_front(std::move(made));
+        }
+        if (count_ < inline_count)
+            inline_[count_] = {index, h.node};
+        else
+            more_.push_back({index, h.node});
+        ++count_;
+    }
+    // Two next-hops with one index, or {null, null}.
+    std::pair<const typename A::node *, const typename A::node *> repeated(
+        std::string_view &index) {
+        auto at = [this](std::size_t i) -> const item & {
+            return i < inline_count ? inline_[i] : more_[i - inline_count];
+        };
+        if (count_ <= inline_count) {
+            for (std::size_t i = 1; i < count_; ++i)
+                for (std::size_t k = 0; k < i; ++k)
+                    if (at(i).index == at(k).index) {
+                        index = at(i).index;
+                        return {at(k).node, at(i).node};
+                    }
+            return {};
+        }
+        std::vector<item> all;
+        for (std::size_t i = 0; i < count_; ++i) all.push_back(at(i));
+        std::stable_sort(all.begin(), all.end(),
+                         [](const item &a, const item &b) { return a.index < b.index; });
+        for (std::size_t i = 1; i < all.size(); ++i)
+            if (all[i].index == all[i - 1].index) {
+                index = all[i].index;
+                return {all[i - 1].node, all[i].node};
+            }
+        return {};
+    }
+
+private:
+    struct item {
+        std::string_view index;
+        const typename A::node *node = nullptr;
+    };
+    static constexpr std::size_t inline_count = 8;
+    std::array<item, inline_count> inline_{};
+    std::vector<item> more_;
+    std::size_t count_ = 0;
+    // Automatic indices, in nodes that stay in place (and cost nothing for
+    // a route whose next-hops all have an index).
+    std::forward_list<std::string> made_;
+};
+
+// What is wrong with one next-hop of a route, or empty.
+template <class A, class Path>
+std::string hop_problem(const hop<A> &h, bool ipv4, const Path &route_path) {
+    if (!h.why.empty())
+        return "route " + route_path() + ": next-hop " + entry_name(h) + ": " +
+               quoted(h.bad_value) + ": " + h.why;
+    if (h.address.empty()) return {};
+    unsigned char bytes[16];
+    std::string bad = address_problem(h.address, ipv4, bytes);
+    // An address that does not parse cannot key the entry at all.
+    if (bad.starts_with("is not a valid"))
+        return "route " + route_path() + ": next-hop " + entry_name(h) +
+               " has an address that is not a valid " + (ipv4 ? "IPv4" : "IPv6") +
+               " address: " + quoted(h.address);
+    if (!bad.empty())
+        return "route " + route_path() + ": next-hop " + entry_name(h) + " has the address " +
+               quoted(h.address) + ", which " + bad;
+    return {};
+}
+
 template <class A, class Path>
 std::string route_problem(const typename A::node &route, bool ipv4, const Path &route_path) {
-    const typename A::node *prefix = find<A>(&route, "prefix");
-    const typename A::node *length = find<A>(&route, "prefix-length");
+    const typename A::node *prefix = nullptr, *length = nullptr, *next_hops = nullptr;
+    A::each_child(route, [&](const typename A::node &c) {
+        if (A::is(c, "prefix"))
+            prefix = &c;
+        else if (A::is(c, "prefix-length"))
+            length = &c;
+        else if (A::is(c, "vrf-route"))
+            next_hops = find<A>(&c, "vrf-next-hop-table");
+    });
     std::string why = prefix_problem(prefix ? A::value(*prefix) : std::string_view(),
                                      length ? A::value(*length) : std::string_view(), ipv4);
     if (!why.empty()) return "route " + route_path() + " has the prefix " + why;
-    const typename A::node *table = find<A>(find<A>(&route, "vrf-route"), "vrf-next-hop-table");
-    if (table == nullptr) return {};
-    // Next-hops of a route are a handful: a sorted vector beats a set, and
-    // their names are made only for a message.
-    std::vector<std::pair<std::string, hop<A>>> indices;
-    A::each_child(*table, [&](const typename A::node &e) {
+    if (next_hops == nullptr) return {};
+    read_back_indices<A> indices;
+    A::each_child(*next_hops, [&](const typename A::node &e) {
         if (!why.empty()) return;
         hop<A> h = read_hop<A>(e);
-        const char *family = ipv4 ? "IPv4" : "IPv6";
-        if (!h.why.empty()) {
-            why = "route " + route_path() + ": next-hop " + entry_name(h) + ": " +
-                  quoted(h.bad_value) + ": " + h.why;
-        } else if (!h.address.empty()) {
-            unsigned char bytes[16];
-            std::string bad = address_problem(h.address, ipv4, bytes);
-            // An address that does not parse cannot key the entry at all.
-            if (bad.starts_with("is not a valid"))
-                why = "route " + route_path() + ": next-hop " + entry_name(h) +
-                      " has an address that is not a valid " + family +
-                      " address: " + quoted(h.address);
-            else if (!bad.empty())
-                why = "route " + route_path() + ": next-hop " + entry_name(h) +
-                      " has the address " + quoted(h.address) + ", which " + bad;
-        }
-        if (std::string index = read_back_index(h); why.empty() && !index.empty())
-            indices.emplace_back(std::move(index), std::move(h));
+        why = hop_problem(h, ipv4, route_path);
+        if (why.empty()) indices.add(h);
     });
     if (!why.empty()) return why;
-    if (indices.size() < 2) return {};
-    std::sort(indices.begin(), indices.end(),
-              [](const auto &a, const auto &b) { return a.first < b.first; });
-    for (std::size_t i = 1; i < indices.size(); ++i)
-        if (indices[i].first == indices[i - 1].first)
-            return "route " + route_path() + ": next-hops " + entry_name(indices[i - 1].second) +
-                   " and " + entry_name(indices[i].second) +
-                   " would both read back as the OpenConfig next-hop " + quoted(indices[i].first) +
-                   " (give them different indices)";
-    return {};
+    std::string_view index;
+    auto [first, second] = indices.repeated(index);
+    if (first == nullptr) return {};
+    return "route " + route_path() + ": next-hops " + entry_name(read_hop<A>(*first)) + " and " +
+           entry_name(read_hop<A>(*second)) + " would both read back as the OpenConfig next-hop " +
+           quoted(index) + " (give them different indices)";
 }
 
 // The next-hop as the database keeps it, from one pass over the entry's
 // leaves: looking each of fifteen names up in the schema would cost more
 // than the rest of the load.
-platform::native_next_hop next_hop(const data_node &entry, platform::native_next_hop nh) {
-    for (const data_node *c : entry.children()) {
-        const std::string &name = c->schema->name;
-        std::string_view v = c->value();
+template <class A>
+platform::native_next_hop next_hop(const typename A::node &entry, platform::native_next_hop nh) {
+    A::each_child(entry, [&nh](const typename A::node &c) {
+        std::string_view name = A::name(c), v = A::value(c);
         if (name == "next-hop-address")
             nh.next_hop_address = v;
         else if (name == "interface-name")
@@ -271,8 +313,27 @@ platform::native_next_hop next_hop(const data_node &entry, platform::native_next
             nh.tunnel_id = number(v);
         else if (name == "load-metric")
             nh.load_metric = number(v);
-    }
+    });
     return nh;
+}
+
+template <class A>
+void put_route_of(const typename A::node &route, bool ipv4) {
+    platform::native_next_hop base;
+    base.ipv4 = ipv4;
+    const typename A::node *table = nullptr;
+    A::each_child(route, [&](const typename A::node &c) {
+        if (A::is(c, "prefix"))
+            base.prefix = A::value(c);
+        else if (A::is(c, "prefix-length"))
+            base.prefix_length = number(A::value(c));
+        else if (A::is(c, "vrf-route"))
+            table = find<A>(&c, "vrf-next-hop-table");
+    });
+    if (table == nullptr) return;
+    A::each_child(*table, [&base](const typename A::node &e) {
+        (void)platform::sysdb_write_next_hop(next_hop<A>(e, base));
+    });
 }
 
 // The routes of one address family of the default VRF's unicast table.
@@ -304,23 +365,26 @@ std::string native_route_problem(const yfw_map_node &route, const schema_node &s
 }
 
 void put_route(const data_node &route) {
-    platform::native_next_hop base;
-    base.ipv4 = is_ipv4_route(*route.schema);
-    for (const data_node *c : route.children()) {
-        if (c->schema->name == "prefix") base.prefix = c->value();
-        if (c->schema->name == "prefix-length") base.prefix_length = number(c->value());
-    }
-    const data_node *table =
-        find<data_access>(find<data_access>(&route, "vrf-route"), "vrf-next-hop-table");
-    if (table == nullptr) return;
-    for (const data_node *e : table->children())
-        (void)platform::sysdb_write_next_hop(next_hop(*e, base));
+    put_route_of<data_access>(route, is_ipv4_route(*route.schema));
 }
 
 void fill_database(const data_node &config) {
     for (const char *family : families)
         if (const data_node *prefixes = prefixes_of(config, family))
             for (const data_node *p : prefixes->children()) put_route(*p);
+}
+
+void fill_database(const yfw_map_node &config) {
+    using A = request_access;
+    const yfw_map_node *af = find<A>(find<A>(&config, "default-vrf"), "address-family");
+    for (const char *family : families) {
+        const yfw_map_node *prefixes =
+            find<A>(find<A>(find<A>(af, family), "vrf-unicast"), "vrf-prefixes");
+        if (prefixes == nullptr) continue;
+        const bool ipv4 = std::strcmp(family, "vrfipv4") == 0;
+        for (uint32_t i = 0; i < prefixes->child_count; ++i)
+            put_route_of<A>(prefixes->children[i], ipv4);
+    }
 }
 
 std::optional<store_load_stats> load_native_store(const data_node &config, const std::string &file,

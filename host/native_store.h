@@ -47,6 +47,8 @@ bool is_ipv4_route(const schema_node &route);
 void put_route(const data_node &route);
 // Writes every mapped route of a configuration (checked when it was read).
 void fill_database(const data_node &config);
+// The same from a store read as the native walk's input.
+void fill_database(const yfw_map_node &config);
 
 // What load_native_store would refuse in these routes (vrf-prefix entries
 // of config), as its error message without the file, or empty when they

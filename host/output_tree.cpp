@@ -51,6 +51,11 @@ output_tree &output_tree::operator=(output_tree &&other) noexcept {
     adds_ = std::move(other.adds_);
     record_ = other.record_;
     distinct_entries_ = other.distinct_entries_;
+    unbound_ = other.unbound_;
+    expected_ = other.expected_;
+    // The chain points at the other tree's root; the next add starts over.
+    last_chain_.clear();
+    last_path_ = nullptr;
     key_schema_ = other.key_schema_;
     bound_to_ = other.bound_to_;
     document_ = other.document_;
@@ -67,6 +72,9 @@ void output_tree::clear() {
     root_.qname = &no_name;
     arena_.reset();
     adds_.clear();
+    last_chain_.clear();
+    last_path_ = nullptr;
+    unbound_ = false;
     bound_to_ = nullptr;
     document_ = nullptr;
 }
@@ -109,16 +117,18 @@ out_node *output_tree::append_child(out_node *parent, const out_name *qname) {
 }
 
 std::size_t output_tree::path_hash::operator()(std::string_view s) const noexcept {
+    uint64_t h = s.size() * 0x9e3779b97f4a7c15ull;
     auto word = [&s](std::size_t at) {
-        uint64_t w = 0;
-        std::memcpy(&w, s.data() + at, std::min<std::size_t>(8, s.size() - at));
+        uint64_t w;
+        std::memcpy(&w, s.data() + at, 8);
         return w;
     };
-    uint64_t h = s.size() * 0x9e3779b97f4a7c15ull;
-    if (!s.empty()) {
+    if (s.size() >= 8) {
         h ^= word(0) + (h << 6) + (h >> 2);
-        h ^= word(s.size() / 2) * 0xff51afd7ed558ccdull;
-        h ^= word(s.size() > 8 ? s.size() - 8 : 0) * 0xc4ceb9fe1a85ec53ull;
+        h ^= word(s.size() / 2 - s.size() / 8) * 0xff51afd7ed558ccdull;
+        h ^= word(s.size() - 8) * 0xc4ceb9fe1a85ec53ull;
+    } else {
+        for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
     }
     return static_cast<std::size_t>(h ^ (h >> 29));
 }
@@ -138,6 +148,7 @@ const output_tree::path_info &output_tree::path_of(const char *path, std::string
             rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
             if (!seg.empty()) info->segments.push_back(qualified(intern(seg), ns));
         }
+        resolve(*info);
         return info;
     };
     if (it == paths_.end()) {
@@ -149,6 +160,22 @@ const output_tree::path_info &output_tree::path_of(const char *path, std::string
     auto other = other_ns_paths_.find(std::string_view(key));
     if (other == other_ns_paths_.end()) other = other_ns_paths_.emplace(key, make()).first;
     return *other->second;
+}
+
+// The same test as bind makes: the name among the parent's children, and
+// the namespace when the add gave one.
+void output_tree::resolve(path_info &info) const {
+    if (expected_ == nullptr) return;
+    const schema_node *s = nullptr;
+    for (std::size_t i = 0; i < info.segments.size(); ++i) {
+        const out_name *q = info.segments[i];
+        if (i == 0)
+            s = q->name == expected_->name ? expected_ : nullptr;
+        else
+            s = s == nullptr || s->is_leaf() ? nullptr : s->child(q->name);
+        if (s != nullptr && !q->ns.empty() && q->ns != s->ns) s = nullptr;
+        info.schemas.push_back(s);
+    }
 }
 
 namespace {
@@ -191,9 +218,18 @@ ymap_result output_tree::add(const char *path, const char *ns, const char *value
         adds_.push_back(a);
     }
 
-    out_node *at = &root_;
     const std::size_t n = pi.segments.size();
-    for (std::size_t i = 0; i < n; ++i) {
+    // Segments shared with the previous add, all but this add's last, lead
+    // to the nodes that add went through.
+    std::size_t reuse = 0;
+    if (last_path_ != nullptr && n > 0) {
+        const std::size_t limit = std::min(n - 1, last_chain_.size());
+        const auto &before = last_path_->segments;
+        while (reuse < limit && before[reuse] == pi.segments[reuse]) ++reuse;
+    }
+    last_chain_.resize(reuse);
+    out_node *at = reuse == 0 ? &root_ : last_chain_.back();
+    for (std::size_t i = reuse; i < n; ++i) {
         const out_name *q = pi.segments[i];
         const bool last = i + 1 == n;
         out_node *next = nullptr;
@@ -211,10 +247,15 @@ ymap_result output_tree::add(const char *path, const char *ns, const char *value
                        *next->value() != value) {
                 if (out_node *other = entry_named_by_key(at, q->name, ns_text)) {
                     at = other;
+                    last_chain_.back() = other;
                     next = append_child(at, qualified(next->name(), ns_text));
                     created = true;
                 }
             }
+        }
+        if (created) {
+            next->schema = pi.schemas.empty() ? nullptr : pi.schemas[i];
+            unbound_ = unbound_ || next->schema == nullptr;
         }
         if (last) {
             if (value) next->set_value(*value_text);
@@ -225,8 +266,10 @@ ymap_result output_tree::add(const char *path, const char *ns, const char *value
                                  ? req_node->operation
                                  : combine_operations(*next->op(), req_node->operation));
         }
+        last_chain_.push_back(next);
         at = next;
     }
+    last_path_ = &pi;
     if (record_) adds_.back().node = at;
     return YMAP_OK;
 }
@@ -254,9 +297,12 @@ out_node *output_tree::entry_named_by_key(out_node *entry, std::string_view key,
     if (position == s->keys.size()) return nullptr;
     out_node *fresh = append_child(entry->parent, qualified(entry->name(), ns));
     fresh->list_entry = true;
+    fresh->schema = entry->schema;
     for (size_t i = 0; i < position; ++i) {
         const out_node *k = entry->newest_child(s->keys[i]->name);
-        append_child(fresh, k->qname)->set_value(*k->value());
+        out_node *copy = append_child(fresh, k->qname);
+        copy->set_value(*k->value());
+        copy->schema = k->schema;
     }
     return fresh;
 }
@@ -378,22 +424,23 @@ private:
     }
 
     out_node *find(out_node &parent, const out_node &c, std::string &id) {
+        // Few siblings: compared in place, without making their identities
+        // (an index exists only for a parent that once had more).
+        if (parent.children.size() <= scan_limit) {
+            for (out_node *e : parent.children)
+                if (same_node(*e, c)) return e;
+            return nullptr;
+        }
         auto it = indexes_.find(&parent);
-        if (it == indexes_.end() && parent.children.size() > scan_limit) {
+        if (it == indexes_.end()) {
             it = indexes_.emplace(&parent, index{}).first;
             std::string other;
             for (out_node *e : parent.children)
                 if (identity(*e, other)) it->second.emplace(other, e);
         }
-        if (it != indexes_.end()) {
-            if (!identity(c, id)) return nullptr;
-            auto e = it->second.find(id);
-            return e == it->second.end() ? nullptr : e->second;
-        }
-        // Few siblings: compared in place, without making their identities.
-        for (out_node *e : parent.children)
-            if (same_node(*e, c)) return e;
-        return nullptr;
+        if (!identity(c, id)) return nullptr;
+        auto e = it->second.find(id);
+        return e == it->second.end() ? nullptr : e->second;
     }
 
     void place(out_node &parent, out_node *c) {
@@ -410,7 +457,7 @@ private:
         }
         c->parent = &parent;
         parent.children.push_back(c);
-        if (named)
+        if (named && parent.children.size() > scan_limit + 1)
             if (auto it = indexes_.find(&parent); it != indexes_.end()) {
                 if (id.empty()) identity(*c, id);
                 it->second.emplace(id, c);
@@ -443,6 +490,11 @@ void sort_children(out_node &n) {
 
 bool output_tree::bind(const schema_node &root, std::string &err) {
     if (bound_to_ == &root) return true;
+    if (expected_ == &root && !unbound_) {
+        // Every node got its schema node when it was made.
+        bound_to_ = &root;
+        return true;
+    }
     for (out_node *top : root_.children) {
         if (top->name() != root.name || (!top->ns().empty() && top->ns() != root.ns)) {
             err = "the plug-in wrote /" + std::string(top->name()) + ", outside /" + root.name;

@@ -108,13 +108,16 @@ void store_lock::remove_stale_temporary() {
     clear_temporary();
 }
 
-std::optional<data_tree> read_store(const std::string &path, input_error &err,
-                                    std::uint64_t max_bytes, const route_visitor &each_route) {
-    const schema_node &root = yang_schema::get().native_root();
+namespace {
+
+// The store file's text; nullopt with err set when it cannot be read, and
+// with err.message empty when it does not exist (an empty configuration).
+std::optional<std::string> store_text(const std::string &path, input_error &err,
+                                      std::uint64_t max_bytes) {
     err.file = path;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT) return data_tree::empty(root);
+        if (errno == ENOENT) return std::nullopt;
         err.message = std::string("cannot open for reading: ") + std::strerror(errno);
         err.tag = error_tag::operation_failed;
         return std::nullopt;
@@ -145,10 +148,40 @@ std::optional<data_tree> read_store(const std::string &path, input_error &err,
     }
     ::close(fd);
     if (!err.message.empty()) return std::nullopt;
-    auto config = read_data_document(text, path, root, document_role::data, err, each_route);
-    // A store that does not load is unusable whatever is wrong with it.
-    if (!config && !err.malformed()) err.message = "not a valid configuration: " + err.message;
+    return text;
+}
+
+// A store that does not load is unusable whatever is wrong with it.
+void not_a_configuration(input_error &err) {
+    if (!err.malformed()) err.message = "not a valid configuration: " + err.message;
+}
+
+}  // namespace
+
+std::optional<data_tree> read_store(const std::string &path, input_error &err,
+                                    std::uint64_t max_bytes, const route_visitor &each_route) {
+    const schema_node &root = yang_schema::get().native_root();
+    auto text = store_text(path, err, max_bytes);
+    if (!text) {
+        if (err.message.empty()) return data_tree::empty(root);
+        return std::nullopt;
+    }
+    auto config = read_data_document(*text, path, root, document_role::data, err, each_route);
+    if (!config) not_a_configuration(err);
     return config;
+}
+
+std::optional<request_tree> read_store_request(const std::string &path, input_error &err,
+                                               std::uint64_t max_bytes) {
+    const schema_node &root = yang_schema::get().native_root();
+    auto text = store_text(path, err, max_bytes);
+    if (!text) {
+        if (err.message.empty()) return request_tree_of(*data_tree::empty(root).root);
+        return std::nullopt;
+    }
+    auto data = read_request_document(*text, path, root, document_role::data, err, true);
+    if (!data) not_a_configuration(err);
+    return data;
 }
 
 std::string write_file_atomically(const std::string &path, const std::string &content,

@@ -63,6 +63,11 @@ std::optional<data_tree> read_store(const std::string &path, input_error &err,
                                     std::uint64_t max_bytes = UINT64_MAX,
                                     const route_visitor &each_route = {});
 
+// The same store, with the same checks, read straight into the native
+// walk's input (for a read, which needs nothing else of it).
+std::optional<request_tree> read_store_request(const std::string &path, input_error &err,
+                                               std::uint64_t max_bytes = UINT64_MAX);
+
 // Replaces the file's content atomically: a temporary file in the same
 // directory is written and flushed to disk, renamed over the store, and the
 // directory is flushed, so a crash leaves either the old or the new store.
@@ -136,5 +141,11 @@ private:
     // use one selection of a configuration at a time.
     uint32_t stamp_;
 };
+
+// The same selection made in place on a store read straight into the
+// native walk's input (rooted at router-static): what is not selected is
+// dropped from it. For a batch read, which reads the store once; a keyed
+// query scans its list.
+void keep_selected(yfw_map_node &data, const data_node &query);
 
 }  // namespace yfw_host

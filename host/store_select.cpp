@@ -1,6 +1,7 @@
 // What a read's native paths select from the configuration, and the
 // selection as the native walker's input.
 #include <atomic>
+#include <cstring>
 
 #include "running_store.h"
 
@@ -123,6 +124,81 @@ void selection::fill(request_tree &t, const data_node &s, bool whole, yfw_map_no
     to.child_count = count;
     to.host_capacity = count;
     to.flags |= YFW_NODE_CHILDREN_VALID;
+}
+
+namespace {
+
+bool named(const yfw_map_node &n, const schema_node &s) {
+    return n.tag != nullptr && s.name == n.tag && (n.ns == nullptr || std::strcmp(n.ns, s.ns) == 0);
+}
+
+const yfw_map_node *child_named(const yfw_map_node &n, const schema_node &s) {
+    for (uint32_t i = 0; i < n.child_count; ++i)
+        if (named(n.children[i], s)) return &n.children[i];
+    return nullptr;
+}
+
+// The same rules as selection::visit, the marks kept in the nodes' host bits.
+void mark_selected(const data_node &q, yfw_map_node &r) {
+    if (selects_whole(q)) {
+        r.host_bits |= YFW_HOST_SELECTED_WHOLE;
+        return;
+    }
+    if (r.host_bits & YFW_HOST_SELECTED_WHOLE) return;
+    r.host_bits |= YFW_HOST_SELECTED_PATH;
+    for (const data_node *qc : q.children()) {
+        const schema_node *cs = qc->schema;
+        if (cs->is_key && q.schema->kind == kind::list) continue;  // restricts q
+        std::vector<std::pair<const schema_node *, std::string_view>> want;
+        if (cs->kind == kind::list)
+            for (const schema_node *k : cs->keys)
+                if (const data_node *qk = qc->child(k); qk && qk->size_ > 0)
+                    want.emplace_back(k, qk->value());
+        for (uint32_t i = 0; i < r.child_count; ++i) {
+            yfw_map_node &rc = r.children[i];
+            if (!named(rc, *cs)) continue;
+            bool match = true;
+            for (const auto &[k, v] : want) {
+                const yfw_map_node *rk = child_named(rc, *k);
+                match = match && rk != nullptr && rk->value != nullptr && v == rk->value;
+            }
+            if (match) mark_selected(*qc, rc);
+            if (cs->kind != kind::list) break;  // one node of that name
+        }
+    }
+}
+
+// Drops the children that are neither selected nor keys of a selected
+// entry; moving the kept ones to the front of the children array.
+void drop_unselected(yfw_map_node &r, const schema_node &s) {
+    if (s.is_leaf() || (r.host_bits & YFW_HOST_SELECTED_WHOLE)) return;
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < r.child_count; ++i) {
+        yfw_map_node &c = r.children[i];
+        const schema_node *cs = s.child(c.tag != nullptr ? c.tag : "");
+        bool keep =
+            cs != nullptr && ((c.host_bits & (YFW_HOST_SELECTED_PATH | YFW_HOST_SELECTED_WHOLE)) ||
+                              (cs->is_key && s.kind == kind::list));
+        if (!keep) continue;
+        drop_unselected(c, *cs);
+        if (kept != i) r.children[kept] = c;
+        ++kept;
+    }
+    r.child_count = kept;
+    if (kept == 0) r.flags &= static_cast<uint8_t>(~YFW_NODE_CHILDREN_VALID);
+}
+
+}  // namespace
+
+void keep_selected(yfw_map_node &data, const data_node &query) {
+    const schema_node &root = *query.schema;
+    if (named(data, root)) mark_selected(query, data);
+    if (!(data.host_bits & (YFW_HOST_SELECTED_PATH | YFW_HOST_SELECTED_WHOLE))) {
+        data.child_count = 0;
+        data.flags &= static_cast<uint8_t>(~YFW_NODE_CHILDREN_VALID);
+        return;
+    }
+    drop_unselected(data, root);
 }
 
 request_tree selection::request() const {

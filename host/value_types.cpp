@@ -8,8 +8,6 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include "value_types.h"
 
-#include <arpa/inet.h>
-
 #include <cctype>
 #include <charconv>
 #include <cstring>
@@ -18,6 +16,8 @@
 #include <libyang/libyang.h>
 #include <libyang/plugins_types.h>
 #include <pcre2.h>
+
+#include "address_text.h"
 
 namespace yfw_host {
 
@@ -426,17 +426,12 @@ bool identity_value(const value_type &t, const lexical_value &in, std::string_vi
 // An address without a zone index, as inet_pton reads it; the canonical
 // text is what inet_ntop writes (RFC 5952 for IPv6).
 bool address_bytes(bool v6, std::string_view s, unsigned char (&bytes)[16]) {
-    char buf[INET6_ADDRSTRLEN + 1];
-    if (s.empty() || s.size() >= sizeof buf) return false;
-    std::memcpy(buf, s.data(), s.size());
-    buf[s.size()] = '\0';
-    return ::inet_pton(v6 ? AF_INET6 : AF_INET, buf, bytes) == 1;
+    return parse_address(v6, s, bytes);
 }
 
 void address_text(bool v6, const unsigned char (&bytes)[16], std::string &out) {
-    char buf[INET6_ADDRSTRLEN];
-    ::inet_ntop(v6 ? AF_INET6 : AF_INET, bytes, buf, sizeof buf);
-    out.append(buf);
+    char buf[address_text_size];
+    out.append(buf, format_address(v6, bytes, buf));
 }
 
 bool address_value(const value_type &t, const lexical_value &in, std::string &scratch,

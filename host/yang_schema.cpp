@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <libyang/libyang.h>
 
@@ -97,6 +98,19 @@ value_class classify(const lysc_type *t) {
 
 using type_owner = std::vector<std::unique_ptr<value_type>>;
 
+// parent is the module holder (no name) for a module's top node.
+void set_written_texts(schema_node &s, const schema_node &parent) {
+    const bool top = parent.name.empty();
+    s.depth = top ? 0 : static_cast<uint16_t>(parent.depth + 1);
+    const std::string indent(static_cast<std::size_t>(s.depth) * 2, ' ');
+    s.xml_open = indent + "<" + s.name + ">";
+    s.xml_close = "</" + s.name + ">\n";
+    s.xml_close_block = indent + s.xml_close;
+    const bool qualified = top || std::strcmp(parent.module, s.module) != 0;
+    s.json_member =
+        "\"" + (qualified ? std::string(s.module) + ":" : std::string()) + s.name + "\": ";
+}
+
 void build(schema_node &parent, const lysc_node *first, type_owner &types) {
     for (const lysc_node *n = first; n; n = n->next) {
         if (n->nodetype & (LYS_CHOICE | LYS_CASE)) {
@@ -124,6 +138,7 @@ void build(schema_node &parent, const lysc_node *first, type_owner &types) {
             s->type = value_type::compile(t, types);
             s->is_key = (n->flags & LYS_KEY) != 0;
         }
+        set_written_texts(*s, parent);
         schema_node *raw = s.get();
         parent.children.push_back(std::move(s));
         if (n->nodetype & (LYS_CONTAINER | LYS_LIST)) build(*raw, lysc_node_child(n), types);

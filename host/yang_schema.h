@@ -44,7 +44,14 @@ struct schema_node {
     leaf_limit limit = leaf_limit::none;
     entry_limit entry = entry_limit::none;
     uint16_t order = 0;  // position among the parent's children
+    uint16_t depth = 0;  // 0 for a module's top node
     const schema_node *parent = nullptr;
+    // What a document writer writes for every node of this kind, made once:
+    // the pretty-printed XML start tag at this node's depth ("    <name>"),
+    // its end tag on its own line ("    </name>\n") and after a value
+    // ("</name>\n"), and the JSON member name ("\"name\": ", qualified by
+    // the module where RFC 7951 wants it).
+    std::string xml_open, xml_close_block, xml_close, json_member;
     std::vector<std::unique_ptr<schema_node>> children;
     std::vector<const schema_node *> keys;  // lists, in key order
     const lysc_node *ly = nullptr;

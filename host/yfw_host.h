@@ -280,6 +280,10 @@ public:
     // (OpenConfig data) such an add renames the entry, as the native index
     // does with an OpenConfig next-hop's key.
     void keys_name_entries(const schema_node *root) { key_schema_ = root; }
+    // The adds are meant to build a document under root: each node is tied
+    // to its schema node when it is made (each distinct path is resolved
+    // once), so that bind(root) has nothing left to do but confirm it.
+    void expect_root(const schema_node &root) { expected_ = &root; }
     // OpenConfig answers: every list entry the plug-in starts is one entry
     // of the answer, so two that end with the same keys are refused by
     // document_of instead of being merged into one (and one of them lost).
@@ -309,7 +313,11 @@ private:
         std::string_view text;  // interned
         std::string_view ns;    // interned
         std::vector<const out_name *> segments;
+        // With an expected root: the schema node of each segment, null from
+        // the first one outside the schema.
+        std::vector<const schema_node *> schemas;
     };
+    void resolve(path_info &info) const;
     const path_info &path_of(const char *path, std::string_view ns);
     out_node *entry_named_by_key(out_node *entry, std::string_view key, std::string_view ns);
     out_node *append_child(out_node *parent, const out_name *qname);
@@ -349,8 +357,18 @@ private:
     // and a vector would hold its old and its new array at once each time
     // it grows.
     std::deque<output_add> adds_;
+    // The nodes the previous add went through, root first, and its path:
+    // the next add mostly shares all but the last segment, and those are
+    // still the newest nodes of their names (an add only appends below
+    // them), so it need not look them up again.
+    std::vector<out_node *> last_chain_;
+    const path_info *last_path_ = nullptr;
     bool record_ = true;
     bool distinct_entries_ = false;
+    // A node was made without its schema node (no expected root, or a path
+    // outside it): bind must look them all up.
+    bool unbound_ = false;
+    const schema_node *expected_ = nullptr;
     const schema_node *key_schema_ = nullptr;
     const schema_node *bound_to_ = nullptr;
     out_node *document_ = nullptr;

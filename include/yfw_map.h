@@ -67,6 +67,9 @@ enum : uint8_t {
 // the node alone.
 enum : uint8_t {
     YFW_HOST_EDIT_REQUEST = 0x01,
+    // A read's selection of a store read as the native walk's input.
+    YFW_HOST_SELECTED_PATH = 0x10,
+    YFW_HOST_SELECTED_WHOLE = 0x20,
 };
 
 typedef struct yfw_map_node yfw_map_node;

@@ -1,8 +1,13 @@
 // Requests from JSON, and the XML and JSON documents ocmap prints.
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <arpa/inet.h>
 
+#include <cstring>
+#include <functional>
+#include <random>
+
+#include "address_text.h"
 #include "data_tree.h"
 #include "document_reader.h"
 #include "subtree_filter.h"
@@ -131,6 +136,35 @@ std::string print(yfw_host::output_tree &out, yfw_host::doc_format f, bool ops =
     const yfw_host::out_node *doc = out.document_of(yfw_host::yang_schema::get().oc_root(), err);
     if (doc == nullptr) return "error: " + err;
     return yfw_host::write_document(*doc, f, ops);
+}
+
+// Address texts are written without inet_ntop but must be exactly its
+// texts: the store keys entries by them. Groups are drawn mostly from
+// zeros and ffff so that zero runs, ties between runs and the embedded
+// IPv4 forms all come up.
+TEST(request_documents, address_texts_are_what_inet_ntop_writes) {
+    std::mt19937 rng(7);
+    for (int i = 0; i < 200000; ++i) {
+        unsigned char bytes[16];
+        for (int g = 0; g < 8; ++g) {
+            unsigned pick = rng() % 5;
+            unsigned w = pick < 2    ? 0
+                         : pick == 2 ? 0xffff
+                         : pick == 3 ? rng() % 16
+                                     : rng() & 0xffff;
+            bytes[2 * g] = static_cast<unsigned char>(w >> 8);
+            bytes[2 * g + 1] = static_cast<unsigned char>(w);
+        }
+        for (bool v6 : {false, true}) {
+            char want[INET6_ADDRSTRLEN];
+            ASSERT_NE(inet_ntop(v6 ? AF_INET6 : AF_INET, bytes, want, sizeof want), nullptr);
+            char got[yfw_host::address_text_size];
+            ASSERT_EQ(std::string(got, yfw_host::format_address(v6, bytes, got)), want);
+            unsigned char back[16] = {};
+            ASSERT_TRUE(yfw_host::parse_address(v6, want, back)) << want;
+            ASSERT_EQ(std::memcmp(back, bytes, v6 ? 16 : 4), 0) << want;
+        }
+    }
 }
 
 TEST(output_documents, equal_keys_make_one_entry_and_the_last_value_wins) {

@@ -258,6 +258,23 @@ std::optional<yfw_host::data_tree> load_store(const options &o, bool fill_databa
     return config;
 }
 
+std::optional<yfw_host::request_tree> load_store_request(const options &o) {
+    platform::sysdb_clear();
+    const yfw_host::schema_node &root = yfw_host::yang_schema::get().native_root();
+    if (o.store.empty()) return yfw_host::request_tree_of(*yfw_host::data_tree::empty(root).root);
+    std::error_code size_err;
+    progress::input_bytes(std::filesystem::file_size(o.store, size_err));
+    progress::step("loading the store " + o.store);
+    yfw_host::input_error err;
+    auto data = yfw_host::read_store_request(o.store, err, input_limit(o));
+    if (!data) {
+        report(err, true);
+        return std::nullopt;
+    }
+    progress::input_routes(routes_in(*data->root()));
+    return data;
+}
+
 std::optional<yfw_host::plugin> load_plugin(const options &o) {
     std::string err;
     std::string path = o.plugin_path.empty() ? yfw_host::default_plugin_path() : o.plugin_path;

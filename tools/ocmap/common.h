@@ -73,6 +73,8 @@ bool output_complete();
 // fill_database, its routes go into the configuration database as they are
 // read (the database is emptied first either way). Prints the reason and
 // returns nullopt when unusable.
+// The store read straight into the native walk's input, for a read.
+std::optional<yfw_host::request_tree> load_store_request(const options &o);
 std::optional<yfw_host::data_tree> load_store(const options &o, bool fill_database);
 
 // Loads the plug-in and registers it; prints the reason on failure.

@@ -36,6 +36,7 @@ int cmd_edit(const options &o) {
     yfw_host::output_tree out;
     out.record_adds(o.adds);
     out.keys_name_entries(&yfw_host::yang_schema::get().native_root());
+    out.expect_root(yfw_host::yang_schema::get().native_root());
     walk_result r = run_walk(o, YFW_REQ_EDIT, plugin->record().oc_root_walker, *tree, out);
     if (o.adds) print_adds(out);
     if (r.rc != 0) {

@@ -8,7 +8,6 @@
 #include "common.h"
 #include "native_store.h"
 #include "running_store.h"
-#include "subtree_filter.h"
 #include "sysdb_writer.h"
 
 namespace ocmap {
@@ -22,12 +21,12 @@ int cmd_read(const options &o, uint32_t kind) {
     else
         filter = read_request(o, o.file, yfw_host::document_role::filter, status);
     if (!filter) return status;
-    // The native paths select from the store itself; the configuration
-    // database is filled only when the filter's walk looks something up
-    // (a next-hop named by its index).
-    auto config = load_store(o, false);
-    if (!config) return exit_unusable;
-    const yfw_host::data_node &stored = *config->root;
+    // The store is read once, straight into the native walk's input; the
+    // configuration database is filled from it only when the filter's walk
+    // looks something up (a next-hop named by its index).
+    auto data = load_store_request(o);
+    if (!data) return exit_unusable;
+    const yfw_map_node &stored = *data->root();
     platform::sysdb_fill_on_first_search([&stored] { yfw_host::fill_database(stored); });
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;
@@ -36,9 +35,11 @@ int cmd_read(const options &o, uint32_t kind) {
     yfw_host::output_tree paths;
     paths.record_adds(o.adds);
     paths.keys_name_entries(&schema.native_root());
+    paths.expect_root(schema.native_root());
     if (o.adds) std::cout << "# walk ox\n";
     walk_result r = run_walk(o, kind, plugin->record().oc_root_walker, *filter, paths);
     if (o.adds) print_adds(paths);
+    platform::sysdb_fill_on_first_search(nullptr);  // what it read is cut down next
     if (r.rc != 0) {
         print_refusal(r);
         return exit_refused;
@@ -50,18 +51,13 @@ int cmd_read(const options &o, uint32_t kind) {
     std::string err;
     auto query = yfw_host::document_of(paths, schema.native_root(), err);
     if (!query) return exit_refused;  // bound already, so it cannot fail here
-
-    yfw_host::request_tree data =
-        named_nothing
-            ? yfw_host::request_tree_of(*yfw_host::data_tree::empty(schema.native_root()).root)
-            : yfw_host::selection(*config->root, *query->root).request();
-    // The selected data holds copies of its values: the store's nodes can
-    // make room for the answer, which is about as large.
-    platform::sysdb_fill_on_first_search(nullptr);  // the store it would read goes now
-    config.reset();
+    if (named_nothing)
+        data->root()->child_count = 0;
+    else
+        yfw_host::keep_selected(*data->root(), *query->root);
     query.reset();
     if (o.adds) std::cout << "# walk xo\n";
-    return answer(o, kind, plugin->record().native_root_walker, data, filter->root());
+    return answer(o, kind, plugin->record().native_root_walker, *data, filter->root());
 }
 
 }  // namespace ocmap
