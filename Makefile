@@ -38,10 +38,13 @@ format-check: $(DEPS_STAMP)
 	./scripts/check-format
 
 # Benchmarks on the release build: the Google Benchmarks with a short minimum
-# time, then the end-to-end scaling driver. A million routes needs many
-# gigabytes and minutes, so it runs only when asked: make bench SIZES=10k,100k,1M
+# time, then bench/scale, ocmap against pugixml's load of the same files,
+# paired. A million routes needs many gigabytes and minutes, so it runs only
+# when asked: make bench SIZES=10k,100k,1M. SCALE_FLAGS reaches bench/scale,
+# e.g. SCALE_FLAGS="--rounds 11 --instr-sizes all" (valgrind at 1M takes long).
 SIZES ?= 10k,100k
 BENCH_MIN_TIME ?= 0.1
+SCALE_FLAGS ?=
 bench: build
 	cmake --build --preset release -j$(JOBS) --target oclr_bench
 	build/release/bin/bench_lookups --benchmark_min_time=$(BENCH_MIN_TIME)
@@ -49,7 +52,8 @@ bench: build
 	build/release/bin/bench_xo_walker --benchmark_min_time=$(BENCH_MIN_TIME)
 	build/release/bin/bench_edit --benchmark_min_time=$(BENCH_MIN_TIME) \
 	  $(if $(findstring 1M,$(SIZES)),,--benchmark_filter=-edit_mapping/1000000)
-	./bench/scale --sizes $(SIZES) --ocmap build/release/bin/ocmap --out build/bench-scale
+	./bench/scale --sizes $(SIZES) --ocmap build/release/bin/ocmap --out build/bench-scale \
+	  $(SCALE_FLAGS)
 
 # libFuzzer targets (clang), each run for FUZZ_SECONDS (default 60).
 FUZZ_SECONDS ?= 60

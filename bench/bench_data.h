@@ -93,8 +93,11 @@ inline std::string native_store(uint32_t first, uint32_t count) {
         doc += "<vrf-unicast><vrf-prefixes>";
         for (uint32_t r = first; r < first + count; ++r) {
             if (is_ipv6(r) != (v6 == 1)) continue;
+            // Two statements: the operands of + are unsequenced, so len could be
+            // read before prefix_text sets it.
             unsigned len = 0;
-            doc += "<vrf-prefix><prefix>" + prefix_text(r, len) + "</prefix><prefix-length>" +
+            std::string prefix = prefix_text(r, len);
+            doc += "<vrf-prefix><prefix>" + prefix + "</prefix><prefix-length>" +
                    std::to_string(len) + "</prefix-length><vrf-route><vrf-next-hop-table>";
             for (uint32_t h = 0; h < 2; ++h) {
                 platform::native_next_hop nh = native_hop(r, h);
@@ -137,7 +140,8 @@ inline std::string oc_edit(uint32_t first, uint32_t count) {
     doc.reserve(static_cast<size_t>(count) * 700 + 256);
     for (uint32_t r = first; r < first + count; ++r) {
         unsigned len = 0;
-        std::string prefix = prefix_text(r, len) + "/" + std::to_string(len);
+        std::string prefix = prefix_text(r, len);  // sets len: not in the same expression
+        prefix += "/" + std::to_string(len);
         doc += "<static><prefix>" + prefix + "</prefix><config><prefix>" + prefix +
                "</prefix><set-tag>100</set-tag></config><next-hops>";
         for (uint32_t h = 0; h < 2; ++h) {
