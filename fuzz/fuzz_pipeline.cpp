@@ -10,6 +10,7 @@
 #include "native_store.h"
 #include "platform_runtime.h"
 #include "plugin_limits.h"
+#include "read_back.h"
 #include "running_store.h"
 #include "subtree_filter.h"
 
@@ -256,10 +257,16 @@ void run_oc_request(yfw_host::request_tree &request, request_mode mode) {
         if (doc == nullptr) return;
         yfw_host::data_tree edited = r.config.clone();
         yfw_host::apply_error aerr;
+        const auto reconciled = yfw_host::stored_routes_named(*request.root(), *edited.root);
         bool merged = yfw_host::apply_checked("", edited, *doc, aerr);
-        // As ocmap refuses it: a tag that would be lost with its route's
-        // next-hops.
-        bool tags_kept = yfw_host::unstored_route_tags(*request.root(), *edited.root).empty();
+        // As ocmap refuses them: a tag that would be lost with its route's
+        // next-hops, and a stored route that would not read back as asked.
+        // New routes are not read back by ocmap: here they are.
+        bool tags_kept = merged &&
+                         yfw_host::unstored_route_tags(*request.root(), *edited.root).empty() &&
+                         yfw_host::read_back_problem(*request.root(), reconciled, *edited.root,
+                                                     r.plug.record().native_root_walker)
+                             .empty();
         if (merged && tags_kept) {
             std::string written = yfw_host::to_xml(*edited.root, false);
             yfw_host::input_error rerr;

@@ -364,6 +364,16 @@ std::string native_route_problem(const yfw_map_node &route, const schema_node &s
     return route_problem<request_access>(route, is_ipv4_route(schema), path);
 }
 
+const data_node *stored_route(const data_node &config, std::string_view oc_prefix) {
+    size_t slash = oc_prefix.find('/');
+    if (slash == std::string_view::npos) return nullptr;
+    bool v6 = oc_prefix.find(':') != std::string_view::npos;
+    const data_node *prefixes = prefixes_of(config, v6 ? "vrfipv6" : "vrfipv4");
+    if (prefixes == nullptr) return nullptr;
+    const schema_node *route = prefixes->schema->child("vrf-prefix");
+    return prefixes->entry(route, {oc_prefix.substr(0, slash), oc_prefix.substr(slash + 1)});
+}
+
 void put_route(const data_node &route) {
     put_route_of<data_access>(route, is_ipv4_route(*route.schema));
 }

@@ -43,6 +43,9 @@ std::string native_route_problem(const yfw_map_node &route, const schema_node &s
                                  const std::function<std::string()> &path);
 // Whether a route schema node is under the IPv4 table.
 bool is_ipv4_route(const schema_node &route);
+// The stored route an OpenConfig prefix ("10.0.0.0/8", "2001:db8::/32")
+// names, or null.
+const data_node *stored_route(const data_node &config, std::string_view oc_prefix);
 // Writes a mapped route's next-hops into the configuration database.
 void put_route(const data_node &route);
 // Writes every mapped route of a configuration (checked when it was read).

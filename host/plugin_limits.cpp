@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "data_tree.h"
+#include "native_store.h"
 #include "yang_schema.h"
 #include "yfw_host.h"
 
@@ -207,23 +208,11 @@ bool removed(const yfw_map_node &n) {
 // Whether the stored route for an OpenConfig prefix has a next-hop the
 // native walk reads back (and so a tag).
 bool has_mapped_next_hop(const data_node &config, std::string_view prefix) {
-    size_t slash = prefix.find('/');
-    if (slash == std::string_view::npos) return false;
-    bool v6 = prefix.find(':') != std::string_view::npos;
-    const schema_node *s = config.schema;
-    const data_node *n = &config;
-    for (const char *name : {"default-vrf", "address-family", v6 ? "vrfipv6" : "vrfipv4",
-                             "vrf-unicast", "vrf-prefixes"}) {
-        s = s->child(name);
-        n = n != nullptr && s != nullptr ? n->child(s) : nullptr;
-    }
-    if (n == nullptr) return false;
-    const schema_node *route = s->child("vrf-prefix");
-    const data_node *r = n->entry(route, {prefix.substr(0, slash), prefix.substr(slash + 1)});
-    const schema_node *table_s = route->child("vrf-route");
-    const data_node *table = r != nullptr ? r->child(table_s) : nullptr;
-    table_s = table_s->child("vrf-next-hop-table");
-    table = table != nullptr ? table->child(table_s) : nullptr;
+    const data_node *r = stored_route(config, prefix);
+    const schema_node *table_s = r != nullptr ? r->schema->child("vrf-route") : nullptr;
+    const data_node *table = table_s != nullptr ? r->child(table_s) : nullptr;
+    table_s = table != nullptr ? table_s->child("vrf-next-hop-table") : nullptr;
+    table = table_s != nullptr ? table->child(table_s) : nullptr;
     if (table == nullptr) return false;
     for (const data_node *e : table->children()) {
         const std::string &list = e->schema->name;

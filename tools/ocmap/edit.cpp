@@ -4,6 +4,7 @@
 
 #include "common.h"
 #include "progress.h"
+#include "read_back.h"
 #include "running_store.h"
 
 namespace ocmap {
@@ -51,9 +52,14 @@ int cmd_edit(const options &o) {
     if (doc == nullptr) return exit_refused;
     yfw_host::apply_error err;
     progress::step(o.apply ? "applying the edit to " + o.store : "checking the edit");
+    const std::vector<std::string> reconciled =
+        yfw_host::stored_routes_named(*tree->root(), *config->root);
     bool applied = yfw_host::apply_checked(o.store, *config, *doc, err);
     if (applied) {
         std::string lost = yfw_host::unstored_route_tags(*tree->root(), *config->root);
+        if (lost.empty())
+            lost = yfw_host::read_back_problem(*tree->root(), reconciled, *config->root,
+                                               plugin->record().native_root_walker);
         if (!lost.empty()) {
             err = {yfw_host::error_tag::invalid_value, {}, lost};
             applied = false;
