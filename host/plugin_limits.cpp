@@ -1,5 +1,6 @@
 #include "plugin_limits.h"
 
+#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -44,8 +45,14 @@ constexpr const char *mapped_routes[] = {
 // components of a database key and '_' stands for '/' inside it, so a name
 // holding either would be stored under a key that names another
 // interface; '*' delimits automatic indices ("**eth0**").
+constexpr std::array<bool, 256> interface_characters = [] {
+    std::array<bool, 256> t{};
+    for (int c = '!'; c < 0x7f; ++c) t[c] = c != '.' && c != ',' && c != '_' && c != '*';
+    return t;
+}();
+
 bool interface_character(char c) {
-    return c > ' ' && c < 0x7f && c != '.' && c != ',' && c != '_' && c != '*';
+    return interface_characters[static_cast<unsigned char>(c)];
 }
 
 std::string interface_problem(std::string_view name) {

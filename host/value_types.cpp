@@ -135,26 +135,88 @@ void collect_identities(const lysc_ident *id, std::vector<value_type::identity> 
 
 }  // namespace
 
-const value_type *value_type::compile(const lysc_type *raw,
-                                      std::vector<std::unique_ptr<value_type>> &owner) {
+namespace {
+
+void compile_inet(const lysc_type *t, base kind, bool zone, value_type &v) {
+    v.kind = kind;
+    v.zone = zone;
+    static constexpr const char *names[] = {"an IPv4 address", "an IPv6 address", "an IPv4 prefix",
+                                            "an IPv6 prefix"};
+    v.description = names[static_cast<int>(kind) - static_cast<int>(base::ipv4_address)];
+    // The patterns stay for the rare value with a zone index, whose
+    // characters are easiest checked the way the module defines them.
+    if (t->basetype == LY_TYPE_STRING) {
+        const auto *str = reinterpret_cast<const lysc_type_str *>(t);
+        LY_ARRAY_COUNT_TYPE i;
+        LY_ARRAY_FOR(str->patterns, i) {
+            v.patterns.push_back(str->patterns[i]);
+        }
+    }
+}
+
+void compile_integer(const lysc_type *t, value_type &v) {
+    v.kind = base::integer;
+    v.is_signed = t->basetype == LY_TYPE_INT8 || t->basetype == LY_TYPE_INT16 ||
+                  t->basetype == LY_TYPE_INT32 || t->basetype == LY_TYPE_INT64;
+    integer_bounds(t->basetype, v);
+    if (const lysc_range *r = reinterpret_cast<const lysc_type_num *>(t)->range) {
+        v.signed_ranges.clear();
+        v.unsigned_ranges.clear();
+        LY_ARRAY_COUNT_TYPE i;
+        LY_ARRAY_FOR(r->parts, i) {
+            if (v.is_signed)
+                v.signed_ranges.emplace_back(r->parts[i].min_64, r->parts[i].max_64);
+            else
+                v.unsigned_ranges.emplace_back(r->parts[i].min_u64, r->parts[i].max_u64);
+        }
+    }
+    v.description = "an integer " + ranges_text(v);
+}
+
+void compile_string(const lysc_type *t, value_type &v) {
+    v.kind = base::string;
+    const auto *str = reinterpret_cast<const lysc_type_str *>(t);
+    v.description = "a string";
+    if (str->length) {
+        LY_ARRAY_COUNT_TYPE i;
+        LY_ARRAY_FOR(str->length->parts, i) {
+            v.unsigned_ranges.emplace_back(str->length->parts[i].min_u64,
+                                           str->length->parts[i].max_u64);
+        }
+        v.description += " of " + lengths_text(v.unsigned_ranges) + " characters";
+    }
+    LY_ARRAY_COUNT_TYPE i;
+    LY_ARRAY_FOR(str->patterns, i) {
+        v.patterns.push_back(str->patterns[i]);
+        v.description +=
+            std::string(i == 0 ? " matching '" : " and '") + str->patterns[i]->expr + "'";
+    }
+}
+
+void compile_identityref(const lysc_type *t, value_type &v) {
+    v.kind = base::identityref;
+    const auto *ref = reinterpret_cast<const lysc_type_identityref *>(t);
+    LY_ARRAY_COUNT_TYPE i;
+    LY_ARRAY_FOR(ref->bases, i) {
+        collect_identities(ref->bases[i], v.identities);
+    }
+    v.description = "one of the identities";
+    for (size_t k = 0; k < v.identities.size(); ++k)
+        v.description += (k == 0                         ? " "
+                          : k + 1 == v.identities.size() ? " or "
+                                                         : ", ") +
+                         v.identities[k].name;
+}
+
+}  // namespace
+
+const value_type *value_type::compile(const lysc_type *raw, value_type_set &owner) {
     const lysc_type *t = real_type(raw);
+    if (auto known = owner.by_type.find(t); known != owner.by_type.end()) return known->second;
     auto v = std::make_unique<value_type>();
     bool zone = false;
     if (auto inet = inet_type(t, zone)) {
-        v->kind = *inet;
-        v->zone = zone;
-        static constexpr const char *names[] = {"an IPv4 address", "an IPv6 address",
-                                                "an IPv4 prefix", "an IPv6 prefix"};
-        v->description = names[static_cast<int>(*inet) - static_cast<int>(base::ipv4_address)];
-        // The patterns stay for the rare value with a zone index, whose
-        // characters are easiest checked the way the module defines them.
-        if (t->basetype == LY_TYPE_STRING) {
-            const auto *str = reinterpret_cast<const lysc_type_str *>(t);
-            LY_ARRAY_COUNT_TYPE i;
-            LY_ARRAY_FOR(str->patterns, i) {
-                v->patterns.push_back(str->patterns[i]);
-            }
-        }
+        compile_inet(t, *inet, zone, *v);
     } else {
         switch (t->basetype) {
             case LY_TYPE_INT8:
@@ -164,26 +226,7 @@ const value_type *value_type::compile(const lysc_type *raw,
             case LY_TYPE_UINT8:
             case LY_TYPE_UINT16:
             case LY_TYPE_UINT32:
-            case LY_TYPE_UINT64: {
-                v->kind = base::integer;
-                v->is_signed = t->basetype == LY_TYPE_INT8 || t->basetype == LY_TYPE_INT16 ||
-                               t->basetype == LY_TYPE_INT32 || t->basetype == LY_TYPE_INT64;
-                integer_bounds(t->basetype, *v);
-                if (const lysc_range *r = reinterpret_cast<const lysc_type_num *>(t)->range) {
-                    v->signed_ranges.clear();
-                    v->unsigned_ranges.clear();
-                    LY_ARRAY_COUNT_TYPE i;
-                    LY_ARRAY_FOR(r->parts, i) {
-                        if (v->is_signed)
-                            v->signed_ranges.emplace_back(r->parts[i].min_64, r->parts[i].max_64);
-                        else
-                            v->unsigned_ranges.emplace_back(r->parts[i].min_u64,
-                                                            r->parts[i].max_u64);
-                    }
-                }
-                v->description = "an integer " + ranges_text(*v);
-                break;
-            }
+            case LY_TYPE_UINT64: compile_integer(t, *v); break;
             case LY_TYPE_BOOL:
                 v->kind = base::boolean;
                 v->description = "true or false";
@@ -192,41 +235,8 @@ const value_type *value_type::compile(const lysc_type *raw,
                 v->kind = base::empty;
                 v->description = "empty";
                 break;
-            case LY_TYPE_STRING: {
-                v->kind = base::string;
-                const auto *str = reinterpret_cast<const lysc_type_str *>(t);
-                v->description = "a string";
-                if (str->length) {
-                    LY_ARRAY_COUNT_TYPE i;
-                    LY_ARRAY_FOR(str->length->parts, i) {
-                        v->unsigned_ranges.emplace_back(str->length->parts[i].min_u64,
-                                                        str->length->parts[i].max_u64);
-                    }
-                    v->description += " of " + lengths_text(v->unsigned_ranges) + " characters";
-                }
-                LY_ARRAY_COUNT_TYPE i;
-                LY_ARRAY_FOR(str->patterns, i) {
-                    v->patterns.push_back(str->patterns[i]);
-                    v->description += std::string(i == 0 ? " matching '" : " and '") +
-                                      str->patterns[i]->expr + "'";
-                }
-                break;
-            }
-            case LY_TYPE_IDENT: {
-                v->kind = base::identityref;
-                const auto *ref = reinterpret_cast<const lysc_type_identityref *>(t);
-                LY_ARRAY_COUNT_TYPE i;
-                LY_ARRAY_FOR(ref->bases, i) {
-                    collect_identities(ref->bases[i], v->identities);
-                }
-                v->description = "one of the identities";
-                for (size_t k = 0; k < v->identities.size(); ++k)
-                    v->description += (k == 0                          ? " "
-                                       : k + 1 == v->identities.size() ? " or "
-                                                                       : ", ") +
-                                      v->identities[k].name;
-                break;
-            }
+            case LY_TYPE_STRING: compile_string(t, *v); break;
+            case LY_TYPE_IDENT: compile_identityref(t, *v); break;
             case LY_TYPE_UNION: {
                 v->kind = base::union_of;
                 const auto *u = reinterpret_cast<const lysc_type_union *>(t);
@@ -241,8 +251,9 @@ const value_type *value_type::compile(const lysc_type *raw,
             default: unsupported(t->basetype);
         }
     }
-    owner.push_back(std::move(v));
-    return owner.back().get();
+    owner.all.push_back(std::move(v));
+    owner.by_type.emplace(t, owner.all.back().get());
+    return owner.all.back().get();
 }
 
 bool valid_yang_text(std::string_view text, std::size_t &bad_offset) {
@@ -369,7 +380,9 @@ bool string_value(const value_type &t, const lexical_value &in, std::string_view
                   std::string &why) {
     if (in.kind != lexical_kind::xml_text && in.kind != lexical_kind::json_string) return false;
     std::size_t bad = 0;
-    if (!valid_yang_text(in.text, bad)) {
+    // The characters a YANG string may hold are those XML allows, which the
+    // XML reader has checked already.
+    if (in.kind != lexical_kind::xml_text && !valid_yang_text(in.text, bad)) {
         why = "holds a character no YANG string may hold";
         return false;
     }

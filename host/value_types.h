@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct lysc_type;
@@ -45,6 +46,8 @@ struct lexical_value {
 // lengths and patterns, the identities an identityref admits, the members
 // of a union, and the address and prefix types of ietf-inet-types, which
 // are checked by parsing rather than by their long patterns.
+struct value_type_set;
+
 struct value_type {
     enum class base : uint8_t {
         integer,
@@ -75,10 +78,16 @@ struct value_type {
     std::vector<const value_type *> members;
     std::string description;  // "an integer from 0 to 4294967295", for messages
 
-    // Compiles a libyang type (leafrefs followed to their real type). The
-    // result lives as long as `owner`, which also keeps union members.
-    static const value_type *compile(const lysc_type *t,
-                                     std::vector<std::unique_ptr<value_type>> &owner);
+    // Compiles a libyang type (leafrefs followed to their real type), once
+    // per type however many leaves use it. The result lives as long as
+    // `owner`, which also keeps union members.
+    static const value_type *compile(const lysc_type *t, value_type_set &owner);
+};
+
+// The compiled types of a schema, by the libyang type they come from.
+struct value_type_set {
+    std::vector<std::unique_ptr<value_type>> all;
+    std::unordered_map<const lysc_type *, const value_type *> by_type;
 };
 
 // Checks a value against its type. On success out is its canonical text:

@@ -49,7 +49,7 @@ std::string schema_node::path() const {
 
 struct yang_schema::impl {
     ly_ctx *ctx = nullptr;
-    std::vector<std::unique_ptr<value_type>> types;
+    value_type_set types;
 };
 
 namespace {
@@ -96,7 +96,7 @@ value_class classify(const lysc_type *t) {
     }
 }
 
-using type_owner = std::vector<std::unique_ptr<value_type>>;
+using type_owner = value_type_set;
 
 // parent is the module holder (no name) for a module's top node.
 void set_written_texts(schema_node &s, const schema_node &parent) {
@@ -201,8 +201,11 @@ yang_schema::~yang_schema() {
 }
 
 const yang_schema &yang_schema::get() {
-    static const yang_schema schema;
-    return schema;
+    // Never destroyed: tearing down thousands of schema nodes and the
+    // libyang context at exit costs a run as much as reading a thousand
+    // routes, and the process is ending anyway.
+    static const yang_schema *schema = new yang_schema();
+    return *schema;
 }
 
 const schema_node *yang_schema::root(std::string_view ns, std::string_view name) const {
