@@ -1,9 +1,12 @@
 // The output tree: the record of every add and the document they build.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <unordered_map>
 #include <utility>
+
+#include <link.h>
 
 #include "data_tree.h"
 #include "yfw_host.h"
@@ -38,6 +41,8 @@ output_tree::output_tree(output_tree &&other) noexcept {
 output_tree &output_tree::operator=(output_tree &&other) noexcept {
     if (this == &other) return *this;
     paths_ = std::move(other.paths_);
+    by_address_ = other.by_address_;  // points into paths_, whose entries stay put
+    other.by_address_ = {};
     other_ns_paths_ = std::move(other.other_ns_paths_);
     // Nodes live in the arena and stay where they are; only what pointed at
     // the other tree's root must follow it.
@@ -47,7 +52,9 @@ output_tree &output_tree::operator=(output_tree &&other) noexcept {
     qnames_ = std::move(other.qnames_);
     qname_index_ = std::move(other.qname_index_);
     last_ns_ = other.last_ns_;
+    last_ns_literal_ = other.last_ns_literal_;
     other.last_ns_ = {};
+    other.last_ns_literal_ = nullptr;
     adds_ = std::move(other.adds_);
     record_ = other.record_;
     distinct_entries_ = other.distinct_entries_;
@@ -133,7 +140,56 @@ std::size_t output_tree::path_hash::operator()(std::string_view s) const noexcep
     return static_cast<std::size_t>(h ^ (h >> 29));
 }
 
+namespace {
+
+// The read-only segments of the loaded objects (the plug-in's literals),
+// taken when first asked: the plug-in is loaded before any add.
+struct read_only_ranges {
+    std::vector<std::pair<uintptr_t, uintptr_t>> ranges;
+    read_only_ranges() {
+        dl_iterate_phdr(
+            [](dl_phdr_info *info, size_t, void *data) {
+                auto &r = static_cast<read_only_ranges *>(data)->ranges;
+                for (int i = 0; i < info->dlpi_phnum; ++i) {
+                    const ElfW(Phdr) &ph = info->dlpi_phdr[i];
+                    if (ph.p_type == PT_LOAD && !(ph.p_flags & PF_W))
+                        r.emplace_back(info->dlpi_addr + ph.p_vaddr,
+                                       info->dlpi_addr + ph.p_vaddr + ph.p_memsz);
+                }
+                return 0;
+            },
+            this);
+    }
+    bool contains(const void *p) const {
+        auto a = reinterpret_cast<uintptr_t>(p);
+        for (const auto &[from, to] : ranges)
+            if (a >= from && a < to) return true;
+        return false;
+    }
+};
+
+bool read_only(const void *p) {
+    // Objects loaded after the first look (a plug-in loaded again) are
+    // simply not found: their paths are then looked up by text.
+    static const read_only_ranges ranges;
+    return ranges.contains(p);
+}
+
+}  // namespace
+
 const output_tree::path_info &output_tree::path_of(const char *path, std::string_view ns) {
+    const auto a = reinterpret_cast<uintptr_t>(path);
+    by_address &slot = by_address_[(a * 0x9e3779b97f4a7c15ull) >> 58];
+    if (slot.path == path && slot.ns == ns.data()) {
+        // A path the plug-in built in a buffer may have changed since.
+        if (slot.literal || std::strcmp(path, slot.info->text.data()) == 0) return *slot.info;
+    }
+    const path_info &info = path_by_text(path, ns);
+    slot = {path, ns.data(), &info, read_only(path)};
+    return info;
+}
+
+const output_tree::path_info &output_tree::path_by_text(const char *path, std::string_view ns) {
     std::string_view text(path);
     auto it = paths_.find(text);
     if (it != paths_.end() && it->second->ns.data() == ns.data()) return *it->second;
@@ -201,7 +257,10 @@ ymap_result output_tree::add(const char *path, const char *ns, const char *value
     // comparing with the last one is cheaper than hashing it again.
     std::string_view ns_text;
     if (ns != nullptr) {
-        if (last_ns_.empty() || std::strcmp(ns, last_ns_.data()) != 0) last_ns_ = intern(ns);
+        if (ns != last_ns_literal_) {
+            if (last_ns_.empty() || std::strcmp(ns, last_ns_.data()) != 0) last_ns_ = intern(ns);
+            last_ns_literal_ = read_only(ns) ? ns : nullptr;
+        }
         ns_text = last_ns_;
     }
     const path_info &pi = path_of(path, ns_text);

@@ -319,6 +319,7 @@ private:
     };
     void resolve(path_info &info) const;
     const path_info &path_of(const char *path, std::string_view ns);
+    const path_info &path_by_text(const char *path, std::string_view ns);
     out_node *entry_named_by_key(out_node *entry, std::string_view key, std::string_view ns);
     out_node *append_child(out_node *parent, const out_name *qname);
     std::string_view intern(std::string_view text);
@@ -340,7 +341,8 @@ private:
         }
     };
     std::unordered_set<std::string, text_hash, std::equal_to<>> interned_;
-    std::string_view last_ns_;  // interned, so NUL-terminated
+    std::string_view last_ns_;               // interned, so NUL-terminated
+    const char *last_ns_literal_ = nullptr;  // the plug-in's read-only text of it
     std::deque<out_name> qnames_;
     std::map<std::pair<const char *, const char *>, const out_name *> qname_index_;
     // Paths by their text (and, for one written in another namespace too,
@@ -351,6 +353,15 @@ private:
         std::size_t operator()(std::string_view s) const noexcept;
     };
     std::unordered_map<std::string_view, std::unique_ptr<path_info>, path_hash> paths_;
+    // The plug-in writes its paths as literals: a path in read-only memory
+    // cannot change, so it is found again by its address alone.
+    struct by_address {
+        const char *path = nullptr;
+        const char *ns = nullptr;
+        const path_info *info = nullptr;
+        bool literal = false;  // in read-only memory
+    };
+    std::array<by_address, 64> by_address_{};
     std::unordered_map<std::string, std::unique_ptr<path_info>, text_hash, std::equal_to<>>
         other_ns_paths_;
     // A deque: an edit of a million routes records tens of millions of adds,
