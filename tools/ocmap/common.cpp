@@ -15,6 +15,7 @@
 #include "answer_writer.h"
 #include "native_store.h"
 #include "platform_runtime.h"
+#include "plugin_limits.h"
 #include "progress.h"
 #include "running_store.h"
 #include "sysdb_writer.h"
@@ -370,19 +371,42 @@ const char *host_tag(ymap_result rc) {
 
 }  // namespace
 
+std::string refusal_text(const walk_result &r) {
+    std::string text = r.last_error.empty() ? host_text(r.rc) : r.last_error;
+    if (!r.at.empty()) text += " (at " + r.at + ")";
+    return text;
+}
+
+std::string refusal_tag(const walk_result &r) {
+    return r.error_tag.empty() ? std::string(host_tag(r.rc)) : r.error_tag;
+}
+
 void print_refusal(const walk_result &r) {
     progress::finish();
     char code[16];
     std::snprintf(code, sizeof code, "0x%08x", r.rc);
-    std::string text = r.last_error.empty() ? host_text(r.rc) : r.last_error;
-    if (!r.at.empty()) text += " (at " + r.at + ")";
-    text += " (tag: " + (r.error_tag.empty() ? std::string(host_tag(r.rc)) : r.error_tag) + ")";
+    std::string text = refusal_text(r) + " (tag: " + refusal_tag(r) + ")";
     std::cerr << "ocmap: error " << code << ": " << yfw_host::printable(text) << "\n";
+}
+
+walk_result write_answer(const options &o, uint32_t kind, yfw_map_walker_fn walker,
+                         yfw_host::request_tree &data, const yfw_map_node *filter,
+                         std::FILE *file) {
+    const yfw_host::schema_node &oc = yfw_host::yang_schema::get().oc_root();
+    yfw_host::answer_writer out(*oc.child("static-routes")->child("static"), o.output(), file,
+                                filter);
+    walk_result r = run_walk(o, kind, walker, data, out);
+    // After a refusal the routes before it may be written already; the
+    // document is left unfinished so that nothing takes it for a whole
+    // answer.
+    std::string err;
+    if (r.rc == 0 && !out.finish(err))
+        r = {yfw_host::store_apply_refused, err, yfw_host::error_tag::invalid_value, {}};
+    return r;
 }
 
 int answer(const options &o, uint32_t kind, yfw_map_walker_fn walker, yfw_host::request_tree &data,
            const yfw_map_node *filter) {
-    const yfw_host::schema_node &oc = yfw_host::yang_schema::get().oc_root();
     if (o.adds) {
         yfw_host::output_tree out;
         walk_result r = run_walk(o, kind, walker, data, out);
@@ -393,36 +417,83 @@ int answer(const options &o, uint32_t kind, yfw_map_walker_fn walker, yfw_host::
     }
     writing();
     std::cout.flush();
-    yfw_host::answer_writer out(*oc.child("static-routes")->child("static"), o.output(), stdout,
-                                filter);
-    walk_result r = run_walk(o, kind, walker, data, out);
-    if (r.rc != 0) {
-        // The routes before the refusal may be written already; the
-        // document is left unfinished so that nothing takes it for a
-        // whole answer.
-        print_refusal(r);
-        return exit_refused;
-    }
-    std::string err;
-    if (out.finish(err)) return exit_ok;
-    print_refusal({yfw_host::store_apply_refused, err, yfw_host::error_tag::invalid_value, {}});
+    walk_result r = write_answer(o, kind, walker, data, filter, stdout);
+    if (r.rc == 0) return exit_ok;
+    print_refusal(r);
     return exit_refused;
 }
 
 bool bind_or_refuse(yfw_host::output_tree &out, const yfw_host::schema_node &root) {
+    walk_result r = bind_output(out, root);
+    if (r.rc != 0) print_refusal(r);
+    return r.rc == 0;
+}
+
+walk_result bind_output(yfw_host::output_tree &out, const yfw_host::schema_node &root) {
     std::string err;
-    if (out.bind(root, err)) return true;
-    print_refusal({yfw_host::store_apply_refused, err, yfw_host::error_tag::unknown_element, {}});
-    return false;
+    if (out.bind(root, err)) return {};
+    return {yfw_host::store_apply_refused, err, yfw_host::error_tag::unknown_element, {}};
 }
 
 yfw_host::out_node *document_or_refuse(yfw_host::output_tree &out,
                                        const yfw_host::schema_node &root) {
+    walk_result r;
+    yfw_host::out_node *doc = output_document(out, root, r);
+    if (doc == nullptr) print_refusal(r);
+    return doc;
+}
+
+yfw_host::out_node *output_document(yfw_host::output_tree &out, const yfw_host::schema_node &root,
+                                    walk_result &r) {
     std::string err;
     yfw_host::out_node *doc = out.document_of(root, err);
     if (doc == nullptr)
-        print_refusal({yfw_host::store_apply_refused, err, yfw_host::error_tag::invalid_value, {}});
+        r = {yfw_host::store_apply_refused, err, yfw_host::error_tag::invalid_value, {}};
     return doc;
+}
+
+walk_result map_edit(const options &o, const yfw_host::plugin &p, yfw_host::request_tree &edit,
+                     yfw_host::output_tree &out) {
+    out.keys_name_entries(&yfw_host::yang_schema::get().native_root());
+    return run_walk(o, YFW_REQ_EDIT, p.record().oc_root_walker, edit, out);
+}
+
+bool apply_mapped_edit(const std::string &name, yfw_host::data_tree &config,
+                       const yfw_host::out_node &native_edit, const yfw_map_node &request,
+                       yfw_host::apply_error &err) {
+    if (!yfw_host::apply_checked(name, config, native_edit, err)) return false;
+    std::string lost = yfw_host::unstored_route_tags(request, *config.root);
+    if (lost.empty()) return true;
+    err = {yfw_host::error_tag::invalid_value, {}, lost};
+    return false;
+}
+
+std::optional<yfw_host::request_tree> select_for_read(const options &o, uint32_t kind,
+                                                      const yfw_host::plugin &p,
+                                                      yfw_host::request_tree &filter,
+                                                      const yfw_host::data_tree &config,
+                                                      walk_result &r) {
+    const auto &schema = yfw_host::yang_schema::get();
+    yfw_host::output_tree paths;
+    paths.record_adds(o.adds);
+    paths.keys_name_entries(&schema.native_root());
+    if (o.adds) std::cout << "# walk ox\n";
+    r = run_walk(o, kind, p.record().oc_root_walker, filter, paths);
+    if (o.adds) print_adds(paths);
+    if (r.rc != 0) return std::nullopt;
+    r = bind_output(paths, schema.native_root());
+    if (r.rc != 0) return std::nullopt;
+    // A filter whose walk named no native path (one for aggregates, say)
+    // selects nothing from the store.
+    if (paths.document().children.empty())
+        return yfw_host::request_tree_of(*yfw_host::data_tree::empty(schema.native_root()).root);
+    std::string err;
+    auto query = yfw_host::document_of(paths, schema.native_root(), err);
+    if (!query) {  // bound already, so it cannot fail here
+        r = {yfw_host::store_apply_refused, err, yfw_host::error_tag::invalid_value, {}};
+        return std::nullopt;
+    }
+    return yfw_host::selection(*config.root, *query->root).request();
 }
 
 void print_unusable(const std::string &message, const char *tag) {

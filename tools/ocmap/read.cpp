@@ -31,37 +31,18 @@ int cmd_read(const options &o, uint32_t kind) {
     platform::sysdb_fill_on_first_search([&stored] { yfw_host::fill_database(stored); });
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;
-    const auto &schema = yfw_host::yang_schema::get();
-
-    yfw_host::output_tree paths;
-    paths.record_adds(o.adds);
-    paths.keys_name_entries(&schema.native_root());
-    if (o.adds) std::cout << "# walk ox\n";
-    walk_result r = run_walk(o, kind, plugin->record().oc_root_walker, *filter, paths);
-    if (o.adds) print_adds(paths);
-    if (r.rc != 0) {
+    walk_result r;
+    auto data = select_for_read(o, kind, *plugin, *filter, *config, r);
+    if (!data) {
         print_refusal(r);
         return exit_refused;
     }
-    if (!bind_or_refuse(paths, schema.native_root())) return exit_refused;
-    // A filter whose walk named no native path (one for aggregates, say)
-    // selects nothing from the store.
-    bool named_nothing = paths.document().children.empty();
-    std::string err;
-    auto query = yfw_host::document_of(paths, schema.native_root(), err);
-    if (!query) return exit_refused;  // bound already, so it cannot fail here
-
-    yfw_host::request_tree data =
-        named_nothing
-            ? yfw_host::request_tree_of(*yfw_host::data_tree::empty(schema.native_root()).root)
-            : yfw_host::selection(*config->root, *query->root).request();
     // The selected data holds copies of its values: the store's nodes can
     // make room for the answer, which is about as large.
     platform::sysdb_fill_on_first_search(nullptr);  // the store it would read goes now
     config.reset();
-    query.reset();
     if (o.adds) std::cout << "# walk xo\n";
-    return answer(o, kind, plugin->record().native_root_walker, data, filter->root());
+    return answer(o, kind, plugin->record().native_root_walker, *data, filter->root());
 }
 
 }  // namespace ocmap
