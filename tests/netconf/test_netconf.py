@@ -1,15 +1,16 @@
 #!/usr/bin/python3
-"""ocmap serve's NETCONF server against real clients.
+"""ocmap serve against real clients.
 
-Usage: test_netconf.py FAKE_SERVER GROUP
+Usage: test_netconf.py OCMAP GROUP
 
-Starts FAKE_SERVER (the server over a fake backend that logs every call it
-gets) on a free loopback port with keys and a password made here, and runs
-one group of cases with ncclient, a raw NETCONF 1.1 client on paramiko (for
-messages ncclient will not send) and yangcli.
+Starts `OCMAP serve` on a free loopback port with keys, a password and a
+store made here, and runs one group of cases with ncclient, a raw NETCONF
+1.1 client on paramiko (for messages ncclient will not send) and yangcli.
+Most cases are rows of a table: a request and what both views of the
+datastores hold afterwards, or the rpc-error it gets.
 """
-import json
 import os
+import random
 import select
 import signal
 import socket
@@ -41,14 +42,14 @@ NCM = "urn:ietf:params:xml:ns:yang:ietf-netconf-monitoring"
 YANGLIB = "urn:ietf:params:xml:ns:yang:ietf-yang-library"
 NS = {"nc": BASE, "oc": OC, "nat": NATIVE, "ncm": NCM, "yl": YANGLIB}
 YANG_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "yang")
-STORE = ('<router-static xmlns="%s"><default-vrf><address-family><vrfipv4><vrf-unicast>'
-         '<vrf-prefixes><vrf-prefix><prefix>10.0.0.0</prefix><prefix-length>8</prefix-length>'
-         '<vrf-route><vrf-next-hop-table><vrf-next-hop-next-hop-address>'
-         '<next-hop-address>192.0.2.1</next-hop-address><metric>5</metric>'
-         '</vrf-next-hop-next-hop-address></vrf-next-hop-table></vrf-route></vrf-prefix>'
-         '</vrf-prefixes></vrf-unicast></vrfipv4></address-family></default-vrf></router-static>'
-         % NATIVE)
 PASSWORD = "s3cret pass"
+R0 = {"10.0.0.0/8": {"192.0.2.1": "5"}}  # what the store holds at start
+
+
+# ------------------------------------------------------------------ documents
+
+def op_attr(op):
+    return ' nc:operation="%s"' % op if op else ""
 
 
 def config(content):
@@ -61,6 +62,53 @@ def config(content):
 def subtree(content):
     return '<filter xmlns="%s" type="subtree">%s</filter>' % (BASE, content)
 
+
+def oc(*statics, op=None):
+    return ('<local-routes xmlns="%s" xmlns:oc-loc-rt="%s" xmlns:nc="%s"%s><static-routes>%s'
+            "</static-routes></local-routes>" % (OC, OC, BASE, op_attr(op), "".join(statics)))
+
+
+def static(prefix, *hops, op=None, tag=None):
+    conf = ("<config><prefix>%s</prefix>%s</config>"
+            % (prefix, "<set-tag>%d</set-tag>" % tag if tag else "")) if op != "delete" else ""
+    return "<static%s><prefix>%s</prefix>%s%s</static>" % (
+        op_attr(op), prefix, conf, "<next-hops>%s</next-hops>" % "".join(hops) if hops else "")
+
+
+def hop(index, next_hop=None, metric=None, op=None):
+    conf = "".join("<%s>%s</%s>" % (k, v, k) for k, v in
+                   (("index", index), ("next-hop", next_hop), ("metric", metric)) if v is not None)
+    return "<next-hop%s><index>%s</index>%s</next-hop>" % (
+        op_attr(op), index, "<config>%s</config>" % conf if next_hop or metric else "")
+
+
+def native(*prefixes, op=None):
+    return ('<router-static xmlns="%s" xmlns:nc="%s"%s><default-vrf><address-family><vrfipv4>'
+            "<vrf-unicast><vrf-prefixes>%s</vrf-prefixes></vrf-unicast></vrfipv4></address-family>"
+            "</default-vrf></router-static>" % (NATIVE, BASE, op_attr(op), "".join(prefixes)))
+
+
+def vrf_prefix(prefix, *hops, op=None):
+    net, length = prefix.split("/")
+    route = ("<vrf-route><vrf-next-hop-table>%s</vrf-next-hop-table></vrf-route>" % "".join(hops)
+             if hops else "")
+    return "<vrf-prefix%s><prefix>%s</prefix><prefix-length>%s</prefix-length>%s</vrf-prefix>" % (
+        op_attr(op), net, length, route)
+
+
+def nat_hop(address, metric=None, op=None):
+    return ("<vrf-next-hop-next-hop-address%s><next-hop-address>%s</next-hop-address>%s"
+            "</vrf-next-hop-next-hop-address>" % (
+                op_attr(op), address, "<metric>%s</metric>" % metric if metric else ""))
+
+
+def store_text(routes):
+    """A native store holding routes {prefix: {address: metric}}."""
+    return '<?xml version="1.0"?>\n' + native(*(
+        vrf_prefix(p, *(nat_hop(a, m) for a, m in hops.items())) for p, hops in routes.items()))
+
+
+# ------------------------------------------------------------------ checks
 
 def check(cond, what):
     if not cond:
@@ -82,9 +130,49 @@ def error_info(e, name):
     return found.text if found is not None else None
 
 
+def data_of(reply):
+    return reply.data_ele if hasattr(reply, "data_ele") else reply
+
+
+def views(m, ds="running"):
+    """The routes of a datastore as {prefix: {next-hop: metric}}, read in
+    both views, which must agree."""
+    data = data_of(m.get_config(ds))
+    native_view, oc_view = {}, {}
+    for p in data.iterfind("nat:router-static//nat:vrf-prefix", NS):
+        hops = native_view.setdefault("%s/%s" % (p.findtext("nat:prefix", namespaces=NS),
+                                                 p.findtext("nat:prefix-length", namespaces=NS)), {})
+        for h in p.iterfind("nat:vrf-route/nat:vrf-next-hop-table/nat:vrf-next-hop-next-hop-address",
+                            NS):
+            hops[h.findtext("nat:next-hop-address", namespaces=NS)] = h.findtext("nat:metric",
+                                                                                 namespaces=NS)
+    for s in data.iterfind("oc:local-routes/oc:static-routes/oc:static", NS):
+        hops = oc_view.setdefault(s.findtext("oc:prefix", namespaces=NS), {})
+        for h in s.iterfind("oc:next-hops/oc:next-hop/oc:config", NS):
+            hops[h.findtext("oc:next-hop", namespaces=NS)] = h.findtext("oc:metric", namespaces=NS)
+    check(native_view == oc_view, "%s: native view %s, OpenConfig view %s" % (ds, native_view,
+                                                                             oc_view))
+    return native_view
+
+
+def routes_with(base, **changes):
+    """base with routes added or changed (prefix given with _ for . and __
+    for /), or dropped (None)."""
+    out = {k: dict(v) for k, v in base.items()}
+    for key, hops in changes.items():
+        prefix = key.replace("__", "/").replace("_", ".")
+        if hops is None:
+            out.pop(prefix, None)
+        else:
+            out[prefix] = hops
+    return out
+
+
+# ------------------------------------------------------------------ server
+
 class Server:
-    def __init__(self, binary, work):
-        self.binary, self.work = binary, work
+    def __init__(self, ocmap, work, store=None):
+        self.ocmap, self.work = ocmap, work
         self.keys = {}
         for kind in ("ed25519", "ecdsa", "rsa", "stranger"):
             path = os.path.join(work, "id_" + kind)
@@ -100,9 +188,9 @@ class Server:
         hashed = crypt.crypt(PASSWORD, crypt.mksalt(crypt.METHOD_SHA512))
         with open(os.path.join(work, "password"), "w") as f:
             f.write(hashed + "\n")
-        with open(os.path.join(work, "store.xml"), "w") as f:
-            f.write(STORE)
-        self.log_path = os.path.join(work, "backend.log")
+        self.store = os.path.join(work, "store.xml")
+        with open(self.store, "w") as f:
+            f.write(store or store_text(R0))
         self.start()
 
     def start(self):
@@ -114,12 +202,12 @@ class Server:
                 self.port = s.getsockname()[1]
             host_key = os.path.join(self.work, "host_key")
             self.proc = subprocess.Popen(
-                [self.binary, "--port", str(self.port), "--host-key", host_key,
-                 "--user", "alice", "--authorized-keys", os.path.join(self.work, "authorized_keys"),
-                 "--password-file", os.path.join(self.work, "password"),
-                 "--store", os.path.join(self.work, "store.xml"), "--log", self.log_path],
+                [self.ocmap, "serve", "--store", self.store, "--port", str(self.port),
+                 "--host-key", host_key, "--user", "alice",
+                 "--authorized-keys", os.path.join(self.work, "authorized_keys"),
+                 "--password-file", os.path.join(self.work, "password")],
                 stdout=subprocess.PIPE, text=True)
-            ready, _, _ = select.select([self.proc.stdout], [], [], 10)
+            ready, _, _ = select.select([self.proc.stdout], [], [], 30)
             line = self.proc.stdout.readline() if ready else ""
             if line == "ocmap: listening on 127.0.0.1:%d\n" % self.port:
                 check(os.stat(host_key).st_mode & 0o777 == 0o600, "host key mode 0600")
@@ -134,9 +222,12 @@ class Server:
             key_filename=None if password else self.keys[key], hostkey_verify=False,
             allow_agent=False, look_for_keys=False, timeout=10)
 
-    def log(self):
-        with open(self.log_path) as f:
-            return [json.loads(line) for line in f]
+    def ocmap_run(self, *args, stdin=None):
+        return subprocess.run([self.ocmap, *args], input=stdin, capture_output=True, text=True)
+
+    def store_bytes(self):
+        with open(self.store, "rb") as f:
+            return f.read()
 
     def stop(self, sig=signal.SIGTERM, timeout=10):
         self.proc.send_signal(sig)
@@ -189,10 +280,6 @@ class RawSession:
         self.transport.close()
 
 
-def get_data(reply):
-    return reply.data_ele if hasattr(reply, "data_ele") else reply
-
-
 # ------------------------------------------------------------------ groups
 
 def group_session(srv):
@@ -229,11 +316,13 @@ def group_session(srv):
             accepted = False
         check(accepted == ok, "%s: %s" % (what, "accepted" if accepted else "refused"))
 
-    # get-schema: the data modules exactly as written, others printed.
+    # get-schema: the data modules exactly as written, others printed as
+    # loaded (ietf-netconf with the candidate as a delete-config target).
     for name, version, expect in (
             ("Velmo-Ornat-ip-static-cfg", None, "file"),
             ("openconfig-local-routing", "2024-01-01", "file"),
             ("ietf-netconf-monitoring", None, "module ietf-netconf-monitoring"),
+            ("ietf-netconf", None, "leaf candidate"),
             ("ietf-inet-types", "2013-07-15", "module ietf-inet-types"),
             ("openconfig-local-routing", "1999-01-01", "data-missing"),
             ("no-such-module", None, "data-missing")):
@@ -247,46 +336,273 @@ def group_session(srv):
         else:
             check(expect in text, "get-schema %s@%s: %s" % (name, version, text[:60]))
 
-    # Monitoring data, whole and through subtree filters; the backend gets
-    # only its own namespaces' filter parts.
+    # <get> answers the data of both modules and the monitoring data, whole
+    # and through subtree filters that mix them.
     sid = m.session_id
-    cases = (
-        (None, ["nat:router-static", "ncm:netconf-state/ncm:sessions", "yl:yang-library"], ""),
-        ('<netconf-state xmlns="%s"><schemas/></netconf-state>' % NCM,
-         ["ncm:netconf-state/ncm:schemas/ncm:schema[ncm:identifier='openconfig-local-routing']"
-          "[ncm:location='NETCONF']",
-          "ncm:netconf-state/ncm:schemas/ncm:schema[ncm:identifier='Velmo-Ornat-ip-static-cfg']"],
-         None),
-        ('<netconf-state xmlns="%s"><sessions><session><session-id>%s</session-id></session>'
-         "</sessions></netconf-state>" % (NCM, sid),
-         ["ncm:netconf-state/ncm:sessions/ncm:session[ncm:session-id=%s][ncm:username='alice']"
-          "/ncm:in-rpcs" % sid], None),
-        ('<yang-library xmlns="%s"/>' % YANGLIB,
-         ["yl:yang-library//yl:module[yl:name='openconfig-local-routing']",
-          "yl:yang-library//yl:module[yl:name='Velmo-Ornat-ip-static-cfg']"], None),
-        ('<local-routes xmlns="%s"/><netconf-state xmlns="%s"><capabilities/></netconf-state>'
-         % (OC, NCM), ["ncm:netconf-state/ncm:capabilities/ncm:capability"],
-         '<local-routes xmlns="%s"/>' % OC),
-        ('<routes xmlns="urn:example:unknown"/>', [], None),
-    )
-    for flt, paths, backend_filter in cases:
-        before = len(srv.log())
-        reply = m.get(filter=subtree(flt)) if flt else m.get()
-        data = get_data(reply)
+    for flt, paths in (
+            (None, ["nat:router-static", "oc:local-routes//oc:static/oc:state",
+                    "ncm:netconf-state/ncm:sessions", "yl:yang-library"]),
+            ('<netconf-state xmlns="%s"><schemas/></netconf-state>' % NCM,
+             ["ncm:netconf-state/ncm:schemas/ncm:schema[ncm:identifier='openconfig-local-routing']"
+              "[ncm:location='NETCONF']",
+              "ncm:netconf-state/ncm:schemas/ncm:schema[ncm:identifier='Velmo-Ornat-ip-static-cfg']"]),
+            ('<netconf-state xmlns="%s"><sessions><session><session-id>%s</session-id></session>'
+             "</sessions></netconf-state>" % (NCM, sid),
+             ["ncm:netconf-state/ncm:sessions/ncm:session[ncm:session-id=%s][ncm:username='alice']"
+              "/ncm:in-rpcs" % sid]),
+            ('<yang-library xmlns="%s"/>' % YANGLIB,
+             ["yl:yang-library//yl:module[yl:name='openconfig-local-routing']",
+              "yl:yang-library//yl:module[yl:name='Velmo-Ornat-ip-static-cfg']"]),
+            ('<local-routes xmlns="%s"/><netconf-state xmlns="%s"><capabilities/></netconf-state>'
+             % (OC, NCM), ["ncm:netconf-state/ncm:capabilities/ncm:capability",
+                           "oc:local-routes//oc:static[oc:prefix='10.0.0.0/8']"]),
+            ('<routes xmlns="urn:example:unknown"/>', [])):
+        data = data_of(m.get(filter=subtree(flt)) if flt else m.get())
         for path in paths:
             check(data.xpath(path, namespaces=NS), "get %s selects %s" % (flt, path))
         if not paths:
             check(len(data) == 0, "filter %s selects nothing" % flt)
-        if flt and "schemas" in flt:
-            check(not data.xpath("//ncm:sessions", namespaces=NS), "schemas filter leaves sessions")
+        if flt and "<schemas/>" in flt:
+            check(len(data) == 1 and not data.xpath("//ncm:sessions", namespaces=NS),
+                  "the schemas filter selects the schemas only")
         if flt and "<session-id>" in flt:
             check(len(data.xpath("//ncm:session", namespaces=NS)) == 1, "one session selected")
-        calls = srv.log()[before:]
-        if backend_filter is None:
-            check(calls == [], "filter %s does not reach the backend" % flt)
-        else:
-            check(calls == [{"op": "get", "ds": "running", "state": True,
-                             "filter": backend_filter}], "backend call for %s: %s" % (flt, calls))
+    m.close_session()
+
+
+def group_operations(srv):
+    """Every operation in both views: each row's request, then what running
+    and the candidate hold, read in both views."""
+    m = srv.connect()
+    R1 = routes_with(R0, **{"198_51_100_0__24": {"192.0.2.9": "7"}})
+    R2 = routes_with(R1, **{"198_51_100_0__24": {"192.0.2.9": "7", "192.0.2.10": "3"}})
+    R3 = routes_with(R0, **{"198_51_100_0__24": {"192.0.2.11": "1"}})
+    R4 = routes_with(R3, **{"203_0_113_0__24": {"192.0.2.20": None}})
+    R5 = routes_with(R0, **{"198_51_100_0__24": {"192.0.2.12": "2"}})
+    R6 = routes_with(R5, **{"10_0_0_0__8": {"192.0.2.1": "5", "192.0.2.30": None}})
+    R7 = routes_with(R0, **{"198_51_100_0__24": {"192.0.2.9": "7"}})
+    R8 = routes_with(R7, **{"203_0_113_0__24": {"192.0.2.20": "4"}})
+    R9 = routes_with(R7, **{"203_0_113_0__24": {"192.0.2.21": None}})
+    R10 = routes_with(R7, **{"10_50_0_0__16": {"192.0.2.50": "6"}})
+    R11 = routes_with(R7, **{"203_0_113_0__24": {"192.0.2.20": "9"}})
+
+    def edit(content, target="running", **kwargs):
+        return lambda: m.edit_config(target=target, config=config(content), **kwargs)
+
+    def both(*calls):
+        return lambda: [c() for c in calls]
+
+    same = object()  # the candidate holds what running holds
+    for what, call, running, candidate in (
+            ("merge (OpenConfig) makes a route",
+             edit(oc(static("198.51.100.0/24", hop("1", "192.0.2.9", 7)))), R1, same),
+            ("merge (native) adds a next-hop",
+             edit(native(vrf_prefix("198.51.100.0/24", nat_hop("192.0.2.10", 3)))), R2, same),
+            ("replace (OpenConfig) of a route",
+             edit(oc(static("198.51.100.0/24", hop("1", "192.0.2.11", 1), op="replace"))), R3,
+             same),
+            ("create (native) of a route",
+             edit(native(vrf_prefix("203.0.113.0/24", nat_hop("192.0.2.20"), op="create"))), R4,
+             same),
+            ("delete (OpenConfig) of a route", edit(oc(static("203.0.113.0/24", op="delete"))),
+             R3, same),
+            ("remove (native) of an absent route",
+             edit(native(vrf_prefix("203.0.113.0/24", op="remove"))), R3, same),
+            ("remove (OpenConfig) of an absent route",
+             edit(oc(static("203.0.113.0/24", op="remove"))), R3, same),
+            ("replace (native) of a route",
+             edit(native(vrf_prefix("198.51.100.0/24", nat_hop("192.0.2.12", 2), op="replace"))),
+             R5, same),
+            ("test-only changes nothing",
+             edit(oc(static("203.0.113.0/24", hop("1", "192.0.2.20"), op="create")),
+                  test_option="test-only"), R5, same),
+            ("default-operation none (native): a leaf without an operation stays",
+             edit(native(vrf_prefix("10.0.0.0/8", nat_hop("192.0.2.1", 99),
+                                    nat_hop("192.0.2.30", op="create"))),
+                  default_operation="none"), R6, same),
+            ("default-operation none (OpenConfig): only the delete acts",
+             edit(oc(static("10.0.0.0/8", hop("**192.0.2.30**", op="delete"), tag=77)),
+                  default_operation="none"), R5, same),
+            ("default-operation replace (native): the datastore becomes the content",
+             edit(native(vrf_prefix("10.0.0.0/8", nat_hop("192.0.2.1", 5))),
+                  default_operation="replace"), R0, same),
+            ("default-operation replace (OpenConfig)",
+             edit(oc(static("10.0.0.0/8", hop("1", "192.0.2.1", 5)),
+                     static("198.51.100.0/24", hop("1", "192.0.2.9", 7))),
+                  default_operation="replace"), R7, same),
+            ("one edit, native then OpenConfig: the mapping sees the first part",
+             edit(native(vrf_prefix("10.50.0.0/16", nat_hop("192.0.2.50"))) +
+                  oc(static("10.50.0.0/16", hop("**192.0.2.50**", metric=6)))), R10, same),
+            ("delete (native) of a route",
+             edit(native(vrf_prefix("10.50.0.0/16", op="delete"))), R7, same),
+            ("edit (OpenConfig) of the candidate",
+             edit(oc(static("203.0.113.0/24", hop("1", "192.0.2.20", 4))), "candidate"), R7, R8),
+            ("the mapping's lookups see the candidate",
+             edit(oc(static("203.0.113.0/24", hop("1", metric=9))), "candidate"), R7, R11),
+            ("validate of the candidate", lambda: m.validate("candidate"), R7, R11),
+            ("validate of inline content",
+             lambda: m.validate(etree.fromstring(config(native(vrf_prefix("10.1.0.0/16")))))
+             , R7, R11),
+            ("running's lookups see running while the candidate differs",
+             both(edit(oc(static("198.51.100.0/24", op="delete")), "candidate"),
+                  edit(oc(static("198.51.100.0/24", hop("1", metric=7))))),
+             R7, routes_with(R11, **{"198_51_100_0__24": None})),
+            ("discard-changes", lambda: m.discard_changes(), R7, same),
+            ("edit (native) of the candidate, commit",
+             both(edit(native(vrf_prefix("203.0.113.0/24", nat_hop("192.0.2.21"))), "candidate"),
+                  m.commit), R9, same),
+            ("copy-config candidate to running",
+             both(edit(oc(static("203.0.113.0/24", op="delete")), "candidate"),
+                  lambda: m.copy_config(source="candidate", target="running")), R7, same),
+            ("copy-config running to candidate drops its changes",
+             both(edit(native(vrf_prefix("203.0.113.0/24", nat_hop("192.0.2.21"))), "candidate"),
+                  lambda: m.copy_config(source="running", target="candidate")), R7, same),
+            ("copy-config of inline content to the candidate",
+             lambda: m.copy_config(
+                 source='<source xmlns="%s">%s</source>' % (BASE, config(oc(static(
+                     "10.0.0.0/8", hop("1", "192.0.2.1", 5))))), target="candidate"), R7, R0),
+            ("delete-config of the candidate", lambda: m.delete_config("candidate"), R7, {}),
+            ("discard-changes after a delete-config", lambda: m.discard_changes(), R7, same)):
+        call()
+        got = (views(m), views(m, "candidate"))
+        want = (running, running if candidate is same else candidate)
+        check(got == want, "%s: running, candidate %s, expected %s" % (what, got, want))
+
+    # Committed means written: the store file reads back the same.
+    stored = srv.ocmap_run("get-config", "--store", srv.store)
+    check(stored.returncode == 0 and "198.51.100.0/24" in stored.stdout, "the store file holds R7")
+
+    # Reads through subtree filters, in each view.
+    for flt, want in (
+            (oc(static("198.51.100.0/24")), {"oc": ["198.51.100.0/24"], "nat": []}),
+            (native(vrf_prefix("10.0.0.0/8")), {"oc": [], "nat": ["10.0.0.0"]}),
+            ('<router-static xmlns="%s"><default-vrf><address-family><vrfipv4><vrf-unicast>'
+             "<vrf-prefixes><vrf-prefix><prefix-length>24</prefix-length></vrf-prefix>"
+             "</vrf-prefixes></vrf-unicast></vrfipv4></address-family></default-vrf>"
+             "</router-static>" % NATIVE, {"oc": [], "nat": ["198.51.100.0"]}),
+            (oc() + native(), {"oc": ["10.0.0.0/8", "198.51.100.0/24"],
+                               "nat": ["10.0.0.0", "198.51.100.0"]})):
+        data = data_of(m.get_config("running", filter=subtree(flt)))
+        got = {"oc": [p.text for p in data.iterfind("oc:local-routes//oc:static/oc:prefix", NS)],
+               "nat": [p.text for p in data.iterfind("nat:router-static//nat:vrf-prefix/nat:prefix",
+                                                     NS)]}
+        check(got == want, "filter %s selects %s, expected %s" % (flt, got, want))
+    state = data_of(m.get(filter=subtree(oc("<static><prefix>10.0.0.0/8</prefix></static>"))))
+    check(state.xpath("oc:local-routes//oc:static/oc:state/oc:prefix[.='10.0.0.0/8']",
+                      namespaces=NS), "get answers the state leaves")
+    m.close_session()
+
+
+def group_errors(srv):
+    """Every error tag from a real request; a refused request changes
+    nothing in either datastore, nor in the store file."""
+    m = srv.connect()
+    m.edit_config(target="candidate", config=config(oc(static("10.1.0.0/16",
+                                                              hop("1", "192.0.2.1")))))
+    before = (views(m), views(m, "candidate"), srv.store_bytes())
+
+    def edit(content, target="running", **kwargs):
+        return lambda: m.edit_config(target=target, config=config(content), **kwargs)
+
+    for what, call, tag, app_tag, words, bad in (
+            ("create of an existing route", edit(oc(static("10.0.0.0/8", op="create"))),
+             "data-exists", "0xaaf2f000", "already exists", None),
+            ("create of a route the candidate holds",
+             edit(native(vrf_prefix("10.1.0.0/16", op="create")), "candidate"),
+             "data-exists", "0xaaf2f000", "already exists", None),
+            ("delete of an absent next-hop",
+             edit(native(vrf_prefix("10.0.0.0/8", nat_hop("192.0.2.99", op="delete")))),
+             "data-missing", "0xaaf2f000", "does not exist", None),
+            ("default-operation none to an absent route",
+             edit(native(vrf_prefix("10.99.0.0/16", nat_hop("192.0.2.1"))),
+                  default_operation="none"), "data-missing", None, "must exist", "vrf-prefix"),
+            ("a prefix with host bits", edit(oc(static("10.9.0.1/16"))),
+             "invalid-value", "0xaaf2f100", "bits set beyond the prefix length", None),
+            ("a metric out of range",
+             edit(native(vrf_prefix("10.0.0.0/8", nat_hop("192.0.2.1", 4294967296)))),
+             "invalid-value", "0xaaf2f100", "4294967296", None),
+            ("the plug-in's own refusal",
+             edit(oc(static("10.0.0.0/8", hop("1", "oc-loc-rt:LOCAL_LINK")))),
+             "invalid-value", "0xaaf29e00", "Interface configuration is must", None),
+            ("an unknown element",
+             edit(oc().replace("<static-routes>", "<static-routes><bogus/>")),
+             "unknown-element", "0xaaf2f100", "<bogus>", "bogus"),
+            ("a leaf given twice",
+             edit(oc(static("10.2.0.0/16").replace("</prefix></config>",
+                                                   "</prefix><prefix>10.2.0.0/16</prefix>"
+                                                   "</config>"))),
+             "bad-element", "0xaaf2f100", "given twice", "prefix"),
+            ("a leaf without a mapping",
+             edit('<local-routes xmlns="%s"><local-aggregates><aggregate><prefix>10.0.0.0/8'
+                  "</prefix><config><discard>true</discard></config></aggregate>"
+                  "</local-aggregates></local-routes>" % OC),
+             "operation-not-supported", "0x00000033", "no mapping", None),
+            ("content in an unknown namespace", edit('<routes xmlns="urn:example:x"/>'),
+             "unknown-namespace", None, "urn:example:x", "routes"),
+            ("the second element refused after the first applied",
+             edit(oc(static("10.3.0.0/16", hop("1", "192.0.2.3"))) +
+                  native(vrf_prefix("10.0.0.0/8", op="create"))),
+             "data-exists", "0xaaf2f000", "already exists", None),
+            ("validate of inline content that is refused",
+             lambda: m.validate(etree.fromstring(config(oc(static("10.9.0.1/16"))))),
+             "invalid-value", "0xaaf2f100", "bits set", None),
+            ("an xpath filter",
+             lambda: m.get(filter=("xpath", ({"ncm": NCM}, "/ncm:netconf-state"))),
+             "operation-not-supported", None, "subtree", None),
+            ("unlock of a datastore nobody locked", lambda: m.unlock("running"),
+             "operation-failed", None, "not locked", None),
+            ("delete-config of running",
+             lambda: m.delete_config("running"), "operation-failed", None, "running", None)):
+        e = rpc_error(call)
+        check(e is not None, what + ": accepted")
+        got = (e.tag, e.app_tag, words in (e.message or ""), error_info(e, "bad-element"))
+        want = (tag, app_tag, True, bad)
+        check(got == want, "%s: got %s (%s), expected %s" % (what, got, e.message, want))
+        after = (views(m), views(m, "candidate"), srv.store_bytes())
+        check(after == before, what + ": the refused request changed the data")
+
+    # The candidate a refused edit was aimed at is as modified as before:
+    # its one edit is still there to commit.
+    m.commit()
+    check(views(m) == before[1], "the candidate's own edit survives the refusals")
+
+    # Malformed messages: answered, and the session goes on. Parse failures
+    # are libnetconf2's answers (malformed-message when nothing parses, else
+    # operation-failed with libyang's message).
+    raw = RawSession(srv)
+    for body, tag, words in (
+            ("!this is not XML", "malformed-message", None),
+            ('!<rpc xmlns="%s" message-id="1"><get>' % BASE, "operation-failed", "end-of-input"),
+            ("<get-config><source><running/></get-config>", "operation-failed", "mismatch"),
+            ('<frobnicate xmlns="urn:example:x"/>', "operation-failed", "urn:example:x"),
+            ("<kill-session><session-id>abc</session-id></kill-session>", "operation-failed",
+             "abc"),
+            ("<edit-config><config/></edit-config>", "missing-element", "config-target"),
+            ("<lock/>", "missing-element", "target")):
+        reply = raw.send(body[1:]) if body[0] == "!" else raw.rpc(body)
+        error = reply.find("nc:rpc-error", NS)
+        check(error is not None and error.findtext("nc:error-tag", namespaces=NS) == tag,
+              "%s: %s" % (body, etree.tostring(reply)[:300]))
+        check(words is None or words in (error.findtext("nc:error-message", namespaces=NS) or ""),
+              "%s: the message names %s" % (body, words))
+        reply = raw.rpc("<get-config><source><running/></source></get-config>", "2")
+        check(reply.find("nc:data/nat:router-static", NS) is not None,
+              "the session works after " + body)
+    raw.close()
+
+    # A store file someone broke is refused, not answered from or written
+    # over, until it is fixed.
+    good = srv.store_bytes()
+    with open(srv.store, "w") as f:
+        f.write("<router-static")
+    e = rpc_error(m.get_config, "running")
+    check(e is not None and e.tag == "operation-failed" and srv.store in e.message,
+          "a broken store file: %s" % (e and e.message))
+    e = rpc_error(m.edit_config, target="running", config=config(oc(static("10.4.0.0/16"))))
+    check(e is not None and e.tag == "operation-failed", "no edit over a broken store file")
+    with open(srv.store, "wb") as f:
+        f.write(good)
+    check(views(m) == before[1], "the fixed store file is read again")
     m.close_session()
 
 
@@ -296,19 +612,20 @@ def group_locks(srv):
     e = rpc_error(b.lock, "running")
     check(e is not None and e.tag == "lock-denied" and e.type == "protocol" and
           error_info(e, "session-id") == a.session_id, "lock-denied names the holder")
-    state = get_data(b.get(filter=subtree('<netconf-state xmlns="%s"><datastores/>'
-                                          "</netconf-state>" % NCM)))
+    state = data_of(b.get(filter=subtree('<netconf-state xmlns="%s"><datastores/>'
+                                         "</netconf-state>" % NCM)))
     check(state.xpath("//ncm:datastore[ncm:name='running']//ncm:locked-by-session[.=%s]"
                       % a.session_id, namespaces=NS), "netconf-state shows the lock")
-    empty = config('<router-static xmlns="%s"/>' % NATIVE)
-    for what, call in (("edit-config", lambda: b.edit_config(target="running", config=empty)),
+    route = config(oc(static("10.5.0.0/16", hop("1", "192.0.2.5"))))
+    for what, call in (("edit-config", lambda: b.edit_config(target="running", config=route)),
                        ("copy-config", lambda: b.copy_config(source="candidate", target="running")),
                        ("commit", b.commit)):
         e = rpc_error(call)
         check(e is not None and e.tag == "in-use" and e.type == "protocol",
               what + " of a datastore another session locked is in-use")
-    check(rpc_error(b.get_config, "running") is None, "reads ignore locks")
-    check(rpc_error(a.edit_config, target="running", config=empty) is None, "the holder edits")
+    check(views(b) == R0, "reads ignore locks, and the refused edits changed nothing")
+    a.edit_config(target="running", config=route)
+    check("10.5.0.0/16" in views(b), "the holder edits")
     e = rpc_error(b.unlock, "running")
     check(e is not None and e.tag == "operation-failed", "unlock of another's lock fails")
     a.unlock("running")
@@ -341,8 +658,8 @@ def group_locks(srv):
         check(e is not None and e.tag == "invalid-value", "kill-session %s refused" % victim)
 
     # A modified candidate cannot be locked; unlocking a modified candidate
-    # discards it.
-    changed = config('<router-static xmlns="%s"><changed/></router-static>' % NATIVE)
+    # discards it, and so does the end of the session that locked it.
+    changed = config(native(vrf_prefix("10.6.0.0/16", nat_hop("192.0.2.6"))))
     b.edit_config(target="candidate", config=changed)
     e = rpc_error(a.lock, "candidate")
     check(e is not None and e.tag == "lock-denied" and error_info(e, "session-id") == "0",
@@ -352,92 +669,18 @@ def group_locks(srv):
     e = rpc_error(b.edit_config, target="candidate", config=changed)
     check(e is not None and e.tag == "in-use", "edit of a locked candidate is in-use")
     a.edit_config(target="candidate", config=changed)
-    before = len(srv.log())
+    check("10.6.0.0/16" in views(b, "candidate"), "the holder's candidate edit")
     a.unlock("candidate")
-    check({"op": "discard"} in srv.log()[before:], "unlock discards uncommitted changes")
+    check(views(b, "candidate") == views(b), "unlock discards uncommitted changes")
+    c = srv.connect()
+    c.lock("candidate")
+    c.edit_config(target="candidate", config=changed)
+    c.close_session()
+    check(views(b, "candidate") == views(b), "the end of the session discards them too")
     b.lock("candidate")
     b.unlock("candidate")
     a.close_session()
     b.close_session()
-
-
-def group_errors(srv):
-    # Messages the server must refuse without losing the session.
-    # Parse failures are answered by libnetconf2 itself (malformed-message
-    # when nothing parses, else operation-failed with libyang's message);
-    # RPCs that parse but do not validate are ours.
-    raw = RawSession(srv)
-    for body, tag, words in (
-            ("!this is not XML", "malformed-message", None),
-            ('!<rpc xmlns="%s" message-id="1"><get>' % BASE, "operation-failed", "end-of-input"),
-            ("<get-config><source><running/></get-config>", "operation-failed", "mismatch"),
-            ('<frobnicate xmlns="urn:example:x"/>', "operation-failed", "urn:example:x"),
-            ("<frobnicate/>", "operation-failed", "frobnicate"),
-            ("<kill-session><session-id>abc</session-id></kill-session>", "operation-failed",
-             "abc"),
-            ("<delete-config><target><running/></target></delete-config>", "operation-failed",
-             "running"),
-            ("<edit-config><config/></edit-config>", "missing-element", "config-target"),
-            ("<lock/>", "missing-element", "target"),
-            ('<get-config><source><running/></source><filter type="xpath" select="/x"/>'
-             "</get-config>", "operation-not-supported", "subtree")):
-        reply = raw.send(body[1:]) if body[0] == "!" else raw.rpc(body)
-        error = reply.find("nc:rpc-error", NS)
-        check(error is not None and error.findtext("nc:error-tag", namespaces=NS) == tag,
-              "%s: %s" % (body, etree.tostring(reply)[:300]))
-        check(words is None or words in (error.findtext("nc:error-message", namespaces=NS) or ""),
-              "%s: the message names %s" % (body, words))
-        reply = raw.rpc("<get-config><source><running/></source></get-config>", "2")
-        check(reply.find("nc:data/nat:router-static", NS) is not None,
-              "the session works after " + body)
-    raw.close()
-
-    m = srv.connect()
-    # Backend errors arrive field by field.
-    for tag, message, path, app_tag, bad in (
-            ("data-exists", "route 10.0.0.0/8 exists", "/router-static/default-vrf", "0xaaf2f000",
-             ""),
-            ("invalid-value", "bad metric", "/local-routes/static-routes", "", "metric"),
-            ("data-missing", "no such next-hop", "", "0x80001234", ""),
-            ("no-such-tag", "something else", "", "", "")):
-        failing = config('<router-static xmlns="%s"><fail>%s|%s|%s|%s|%s</fail></router-static>'
-                         % (NATIVE, tag, message, path, app_tag, bad))
-        e = rpc_error(m.edit_config, target="running", config=failing)
-        expected = {"tag": tag if tag != "no-such-tag" else "operation-failed", "type": "application",
-                    "message": message, "path": path or None, "app_tag": app_tag or None}
-        got = {k: getattr(e, k) for k in expected} if e else None
-        check(got == expected, "backend error %s: %s" % (expected, got))
-        check(error_info(e, "bad-element") == (bad or None), "bad-element of " + tag)
-
-    # Content reaches the backend intact: empty containers, operations, and
-    # the edit-config options.
-    for call, expect in (
-            (lambda: m.get_config("running", filter=subtree('<local-routes xmlns="%s"/>' % OC)),
-             {"op": "get", "filter": '<local-routes xmlns="%s"/>' % OC}),
-            (lambda: m.edit_config(
-                target="candidate", default_operation="replace", test_option="test-only",
-                config=config('<local-routes xmlns="%s"><static-routes xmlns:nc="%s" '
-                              'nc:operation="delete"/></local-routes>' % (OC, BASE))),
-             {"op": "edit", "ds": "candidate", "default-operation": "replace",
-              "test-option": "test-only"}),
-            (lambda: m.copy_config(source='<source xmlns="%s"><config><router-static xmlns="%s"/>'
-                                          "</config></source>" % (BASE, NATIVE),
-                                   target="candidate"),
-             {"op": "replace", "ds": "candidate", "config": '<router-static xmlns="%s"/>' % NATIVE}),
-            (lambda: m.validate(source="candidate"), {"op": "validate", "ds": "candidate"})):
-        call()
-        last = srv.log()[-1]
-        check(all(last.get(k) == v for k, v in expect.items()), "backend got %s" % last)
-        if last["op"] == "edit":
-            deleted = etree.fromstring(last["config"]).find("oc:static-routes", NS)
-            check(deleted is not None and deleted.get("{%s}operation" % BASE) == "delete",
-                  "an empty container keeps its delete: " + last["config"])
-
-    e = rpc_error(m.edit_config, target="running",
-                  config=config('<routes xmlns="urn:example:unknown"/>'))
-    check(e is not None and e.tag == "unknown-namespace" and
-          error_info(e, "bad-namespace") == "urn:example:unknown", "unknown namespace in <config>")
-    m.close_session()
 
 
 def group_concurrency(srv):
@@ -450,28 +693,42 @@ def group_concurrency(srv):
     m.get_config("running")
     check(time.time() - start < 3, "a silent client delays others by %.1f s" % (time.time() - start))
 
-    # Two sessions working at once.
+    # Two sessions editing different routes at once, one in each view:
+    # every edit lands.
     other = srv.connect()
     errors = []
 
-    def work(session, target):
+    def work(session, make):
         try:
-            for i in range(15):
-                session.edit_config(target=target,
-                                    config=config(STORE.replace("<metric>5<", "<metric>%d<" % i)))
-                session.get_config(target)
+            for i in range(12):
+                session.edit_config(target="running", config=config(make(i)))
         except Exception as e:  # reported below
             errors.append(repr(e))
 
-    threads = [threading.Thread(target=work, args=(s, t))
-               for s, t in ((m, "running"), (other, "candidate"))]
+    threads = [threading.Thread(target=work, args=args) for args in (
+        (m, lambda i: oc(static("10.10.%d.0/24" % i, hop("1", "192.0.2.10")))),
+        (other, lambda i: native(vrf_prefix("10.20.%d.0/24" % i, nat_hop("192.0.2.20")))))]
     for t in threads:
         t.start()
     for t in threads:
-        t.join(30)
+        t.join(60)
     check(not errors and not any(t.is_alive() for t in threads), "concurrent sessions: %s" % errors)
+    routes = views(other)
+    check(all("10.10.%d.0/24" % i in routes and "10.20.%d.0/24" % i in routes for i in range(12)),
+          "both sessions' edits landed: %s" % sorted(routes))
 
-    # SIGTERM with an established session and both stuck handshakes.
+    # An `ocmap edit --apply` beside the server: the next read sees it, and
+    # the server's next edit keeps it.
+    outside = srv.ocmap_run("edit", "--store", srv.store, "--apply", "-",
+                            stdin=config(oc(static("10.30.0.0/24", hop("1", "192.0.2.30")))))
+    check(outside.returncode == 0, "outside apply: " + outside.stderr)
+    check("10.30.0.0/24" in views(m), "the outside apply is seen by the next get-config")
+    m.edit_config(target="running", config=config(oc(static("10.31.0.0/24",
+                                                             hop("1", "192.0.2.31")))))
+    stored = srv.ocmap_run("get-config", "--store", srv.store).stdout
+    check("10.30.0.0/24" in stored and "10.31.0.0/24" in stored, "neither update is lost")
+
+    # SIGTERM with established sessions and both stuck handshakes.
     start = time.time()
     rc = srv.stop()
     check(rc == 0, "exit status after SIGTERM: %s" % rc)
@@ -480,10 +737,58 @@ def group_concurrency(srv):
     mute.close()
 
 
+def group_crash(srv):
+    """SIGKILL while a commit writes the store: the file is the old store or
+    the new one, never a torn one, and the next server starts on it."""
+    temporary = os.path.basename(srv.store) + ".tmp."
+    for attempt in range(4):
+        m = srv.connect()
+        prefix = "10.40.%d.0/24" % attempt
+        m.edit_config(target="candidate", config=config(oc(static(prefix, hop("1", "192.0.2.4")))))
+        old = srv.store_bytes()
+        done = threading.Event()
+
+        def commit():
+            try:
+                m.commit()
+            except Exception:  # the server dies under it
+                pass
+            done.set()
+
+        threading.Thread(target=commit, daemon=True).start()
+        if attempt % 2 == 0:
+            # While the new store is being written beside the old one.
+            deadline = time.time() + 20
+            while not any(n.startswith(temporary) for n in os.listdir(srv.work)):
+                check(not done.is_set() and time.time() < deadline, "no write was seen")
+        else:
+            time.sleep(random.uniform(0, 0.05))  # anywhere in the commit
+        srv.proc.kill()
+        srv.proc.wait()
+        done.wait(10)
+        now = srv.store_bytes()
+        check(now == old or (prefix in srv.ocmap_run("get-config", "--store", srv.store).stdout),
+              "attempt %d: the store is neither the old nor the new one" % attempt)
+        check(attempt % 2 or now == old, "killed before the rename, the store is the old one")
+        srv.start()
+        m = srv.connect()
+        data = data_of(m.get_config("running", filter=subtree(oc(
+            "<static><prefix>%s</prefix></static>" % prefix))))
+        check(bool(data.xpath("//oc:static", namespaces=NS)) == (now != old),
+              "the restarted server reads the store file")
+        m.close_session()
+    # The temporary file a killed writer left is removed by the next write.
+    m = srv.connect()
+    m.edit_config(target="running", config=config(oc(static("10.41.0.0/24",
+                                                             hop("1", "192.0.2.4")))))
+    check(not any(n.startswith(temporary) for n in os.listdir(srv.work)),
+          "a killed writer's temporary file is left behind")
+    m.close_session()
+
+
 def group_yangcli(srv):
     home = os.path.join(srv.work, "home")
     os.makedirs(home, exist_ok=True)
-    before = len(srv.log())
     result = subprocess.run(
         ["yangcli", "--server=127.0.0.1", "--ncport=%d" % srv.port, "--user=alice",
          "--password=" + PASSWORD, "--batch-mode", "--autohistory=false", "--autoaliases=false",
@@ -495,19 +800,24 @@ def group_yangcli(srv):
     # hence the list entry named by its keys.
     check(result.returncode == 0 and "vrf-prefix 10.0.0.0 8" in out and "metric 5" in out,
           "yangcli get-config:\n" + out[-2000:])
-    check(srv.log()[before:] == [{"op": "get", "ds": "running", "state": False,
-                                  "filter": '<router-static xmlns="%s"/>' % NATIVE}],
-          "yangcli's filter reached the backend")
 
 
-GROUPS = {"session": group_session, "locks": group_locks, "errors": group_errors,
-          "concurrency": group_concurrency, "yangcli": group_yangcli}
+def crash_store():
+    # Large enough that writing it takes a while, so the kill can land in
+    # the middle of a write.
+    return store_text({"11.%d.%d.0/24" % (i // 256, i % 256): {"192.0.2.1": "1", "192.0.2.2": "2"}
+                       for i in range(20000)})
+
+
+GROUPS = {"session": group_session, "operations": group_operations, "errors": group_errors,
+          "locks": group_locks, "concurrency": group_concurrency, "crash": group_crash,
+          "yangcli": group_yangcli}
 
 
 def main():
-    binary, group = sys.argv[1], sys.argv[2]
+    ocmap, group = sys.argv[1], sys.argv[2]
     with tempfile.TemporaryDirectory() as work:
-        srv = Server(binary, work)
+        srv = Server(ocmap, work, crash_store() if group == "crash" else None)
         try:
             GROUPS[group](srv)
             if srv.proc.poll() is None:

@@ -248,6 +248,12 @@ const char *value_of(const lyd_node *parent, std::string_view name) {
     return c != nullptr ? lyd_get_value(c) : nullptr;
 }
 
+// The same as a view, empty when the leaf is absent.
+std::string_view text_of(const lyd_node *parent, std::string_view name) {
+    const char *v = value_of(parent, name);
+    return v != nullptr ? std::string_view(v) : std::string_view();
+}
+
 // The name of the datastore leaf (or config anyxml) chosen in a target or
 // source container.
 std::string_view chosen(const lyd_node *op, std::string_view container) {
@@ -532,13 +538,15 @@ void shut_down_handshakes(uint16_t port) {
 
 class server;
 std::atomic<server *> active_server{nullptr};
+// The RPC this thread's nc_ps_poll is answering, for the timing lines.
+thread_local std::string rpc_name;
 
 nc_server_reply *rpc_entry(lyd_node *rpc, nc_session *s);
 
 class server {
 public:
-    server(const server_options &o, netconf_backend &backend, ly_ctx *ctx)
-        : options_(o), backend_(backend), ctx_(ctx) {}
+    server(const server_options &o, netconf_backend &backend, ly_ctx *ctx, ly_ctx *schemas)
+        : options_(o), backend_(backend), ctx_(ctx), schemas_(schemas) {}
 
     int run(const stop_signals &signals);
     nc_server_reply *dispatch(lyd_node *rpc, nc_session *s);
@@ -591,6 +599,7 @@ private:
     nc_server_reply *get(const lyd_node *op, bool with_state);
     nc_server_reply *edit_config(const lyd_node *op, uint32_t sid);
     nc_server_reply *copy_config(const lyd_node *op, uint32_t sid);
+    nc_server_reply *delete_config(const lyd_node *op, uint32_t sid);
     nc_server_reply *lock(const lyd_node *op, uint32_t sid);
     nc_server_reply *unlock(const lyd_node *op, uint32_t sid);
     nc_server_reply *commit(uint32_t sid);
@@ -601,12 +610,13 @@ private:
 
     // Splits <config> content by namespace into backend text; anything
     // outside the two data modules is unknown-namespace.
-    bool config_text(const lyd_node *any, std::string &text, rpc_error &err) const;
+    bool config_content(const lyd_node *any, content &config, rpc_error &err) const;
     monitoring_snapshot snapshot();
 
     const server_options &options_;
     netconf_backend &backend_;
-    ly_ctx *ctx_;
+    ly_ctx *ctx_;      // libnetconf2's: the protocol modules only
+    ly_ctx *schemas_;  // every module the server has, for get-schema and monitoring
     nc_pollsession *ps_ = nullptr;
 
     std::mutex backend_mutex_;
@@ -619,6 +629,7 @@ private:
     bool closed_ = false;  // no more sessions are taken
     std::atomic<bool> stopping_{false};
     std::atomic<int> accepting_{0};
+    std::FILE *rpc_times_ = nullptr;  // options_.rpc_times, line-buffered
 };
 
 std::size_t slot(datastore ds) {
@@ -663,10 +674,8 @@ void server::release_locks(uint32_t id, std::optional<datastore> only) {
     }
     if (!candidate) return;
     rpc_error err;
-    bool ok = call(err, [&] {
-        backend_.before_operation();
-        return !backend_.candidate_modified() || backend_.discard_changes(err);
-    });
+    bool ok =
+        call(err, [&] { return !backend_.candidate_modified() || backend_.discard_changes(err); });
     if (!ok) say("discarding the candidate of session " + std::to_string(id) + ": " + err.message);
 }
 
@@ -704,10 +713,16 @@ void server::accept_loop() {
 void server::worker_loop() {
     // nc_ps_poll waits for a timeout by polling every session every 100
     // microseconds, which keeps a core busy with one idle client; polling
-    // without a timeout and sleeping here, longer while nothing happens,
-    // costs at most idle_max of latency instead.
+    // without a timeout and sleeping here costs a little latency instead.
+    // A client's next RPC usually follows its last reply within
+    // milliseconds, so for a while after an RPC the sleeps are short; then
+    // they grow, up to idle_max while nothing happens.
+    using clock = std::chrono::steady_clock;
     constexpr auto idle_max = std::chrono::milliseconds(8);
+    constexpr auto hot = std::chrono::milliseconds(50);
+    constexpr auto hot_step = std::chrono::microseconds(50);
     std::chrono::microseconds idle{0};
+    clock::time_point last_event = clock::now() - hot;
     while (!stopping_) {
         {
             std::unique_lock g(state_mutex_);
@@ -717,13 +732,26 @@ void server::worker_loop() {
             if (sessions_.empty()) continue;
         }
         nc_session *s = nullptr;
+        clock::time_point polled = clock::now();
         int r = nc_ps_poll(ps_, 0, &s);
         if (s == nullptr) {
+            if (polled - last_event < hot) {
+                std::this_thread::sleep_for(hot_step);
+                continue;
+            }
             idle = std::min<std::chrono::microseconds>(idle_max,
                                                        idle * 2 + std::chrono::microseconds(250));
             std::this_thread::sleep_for(idle);
             continue;
         }
+        last_event = clock::now();
+        if ((r & NC_PSPOLL_RPC) && rpc_times_ != nullptr)
+            std::fprintf(
+                rpc_times_, "%s %lld\n", rpc_name.empty() ? "(refused)" : rpc_name.c_str(),
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::microseconds>(last_event - polled)
+                        .count()));
+        rpc_name.clear();
         idle = {};
         if (r & (NC_PSPOLL_BAD_RPC | NC_PSPOLL_REPLY_ERROR)) {
             std::lock_guard g(state_mutex_);
@@ -791,12 +819,14 @@ nc_server_reply *server::dispatch(lyd_node *rpc, nc_session *s) {
 
     std::string_view name = LYD_NAME(rpc);
     std::string_view module = rpc->schema->module->name;
+    rpc_name = name;
     if (module == monitoring_module && name == "get-schema") return get_schema(rpc);
     if (module == netconf_module) {
         if (name == "get") return get(rpc, true);
         if (name == "get-config") return get(rpc, false);
         if (name == "edit-config") return edit_config(rpc, sid);
         if (name == "copy-config") return copy_config(rpc, sid);
+        if (name == "delete-config") return delete_config(rpc, sid);
         if (name == "lock") return lock(rpc, sid);
         if (name == "unlock") return unlock(rpc, sid);
         if (name == "commit") return commit(sid);
@@ -824,7 +854,7 @@ bool server::locked_by_other(datastore ds, uint32_t sid, rpc_error &err) const {
     return true;
 }
 
-bool server::config_text(const lyd_node *any, std::string &text, rpc_error &err) const {
+bool server::config_content(const lyd_node *any, content &config, rpc_error &err) const {
     for (const lyd_node *top = content_of(any); top != nullptr; top = top->next) {
         const char *ns = node_namespace(top);
         if (!is_data_namespace(ns)) {
@@ -837,7 +867,7 @@ bool server::config_text(const lyd_node *any, std::string &text, rpc_error &err)
             err.bad_namespace = ns;
             return false;
         }
-        text += xml_of(top);
+        config.push_back({ns, xml_of(top)});
     }
     return true;
 }
@@ -848,7 +878,7 @@ nc_server_reply *server::get(const lyd_node *op, bool with_state) {
     // The two data modules' parts of a subtree filter go to the backend,
     // the monitoring ones are answered here, and an element in any other
     // namespace selects nothing (RFC 6241 6.2.1).
-    std::string backend_filter;
+    content backend_filter;
     std::vector<const lyd_node *> monitoring_filter;
     if (filter != nullptr) {
         for (const lyd_meta *m = filter->meta; m != nullptr; m = m->next) {
@@ -860,7 +890,7 @@ nc_server_reply *server::get(const lyd_node *op, bool with_state) {
         for (const lyd_node *top = content_of(filter); top != nullptr; top = top->next) {
             std::string_view ns = node_namespace(top);
             if (is_data_namespace(ns))
-                backend_filter += xml_of(top);
+                backend_filter.push_back({std::string(ns), xml_of(top)});
             else
                 monitoring_filter.push_back(top);
         }
@@ -871,46 +901,43 @@ nc_server_reply *server::get(const lyd_node *op, bool with_state) {
         rpc_error err;
         std::lock_guard b(backend_mutex_);
         bool ok = call(err, [&] {
-            backend_.before_operation();
-            return backend_.get_data(ds, with_state, backend_filter, data, err);
+            return backend_.get_data(ds, with_state, filter != nullptr ? &backend_filter : nullptr,
+                                     data, err);
         });
         if (!ok) return error_reply(ctx_, err);
     }
     // netconf-state and the YANG library are state data.
     if (with_state && (filter == nullptr || !monitoring_filter.empty()))
-        data += monitoring_xml(ctx_, snapshot(), filter != nullptr ? &monitoring_filter : nullptr);
+        data +=
+            monitoring_xml(schemas_, snapshot(), filter != nullptr ? &monitoring_filter : nullptr);
     return data_reply(ctx_, netconf_module, LYD_NAME(op), data, LYD_ANYDATA_XML);
 }
 
 nc_server_reply *server::edit_config(const lyd_node *op, uint32_t sid) {
     datastore ds = datastore_named(chosen(op, "target")).value_or(datastore::running);
-    std::string_view dop = value_of(op, "default-operation");
+    std::string_view dop = text_of(op, "default-operation");
     default_operation operation = dop == "replace" ? default_operation::replace
                                   : dop == "none"  ? default_operation::none
                                                    : default_operation::merge;
-    std::string_view test = value_of(op, "test-option");
+    std::string_view test = text_of(op, "test-option");
     test_option testing = test == "set"         ? test_option::set
                           : test == "test-only" ? test_option::test_only
                                                 : test_option::test_then_set;
     // error-option is not looked at: the backend applies an edit whole or
     // not at all, so stop-on-error and continue-on-error behave as
     // rollback-on-error.
-    std::string config;
+    content config;
     rpc_error err;
     const lyd_node *any = child_named(op, "config");
-    if (any != nullptr && !config_text(any, config, err)) return error_reply(ctx_, err);
+    if (any != nullptr && !config_content(any, config, err)) return error_reply(ctx_, err);
 
     std::lock_guard b(backend_mutex_);
     {
         std::lock_guard g(state_mutex_);
         if (locked_by_other(ds, sid, err)) return error_reply(ctx_, err);
     }
-    return finish(call(err,
-                       [&] {
-                           backend_.before_operation();
-                           return backend_.edit_config(ds, config, operation, testing, err);
-                       }),
-                  err);
+    return finish(
+        call(err, [&] { return backend_.edit_config(ds, config, operation, testing, err); }), err);
 }
 
 nc_server_reply *server::copy_config(const lyd_node *op, uint32_t sid) {
@@ -922,8 +949,8 @@ nc_server_reply *server::copy_config(const lyd_node *op, uint32_t sid) {
         return error_reply(ctx_, protocol_error("operation-not-supported",
                                                 "copy-config copies between running, candidate "
                                                 "and inline <config> only"));
-    std::string config;
-    if (!from && !config_text(child_named(child_named(op, "source"), "config"), config, err))
+    content config;
+    if (!from && !config_content(child_named(child_named(op, "source"), "config"), config, err))
         return error_reply(ctx_, err);
 
     std::lock_guard b(backend_mutex_);
@@ -934,11 +961,26 @@ nc_server_reply *server::copy_config(const lyd_node *op, uint32_t sid) {
     if (from == to) return nc_server_reply_ok();
     return finish(call(err,
                        [&] {
-                           backend_.before_operation();
                            return from ? backend_.copy_config(*from, *to, err)
                                        : backend_.replace_config(*to, config, err);
                        }),
                   err);
+}
+
+nc_server_reply *server::delete_config(const lyd_node *op, uint32_t sid) {
+    // The module lets only the candidate through as a target (see
+    // load_modules); startup and url are features this server does not have.
+    std::optional<datastore> ds = datastore_named(chosen(op, "target"));
+    if (ds != datastore::candidate)
+        return error_reply(
+            ctx_, protocol_error("operation-not-supported", "only the candidate can be deleted"));
+    rpc_error err;
+    std::lock_guard b(backend_mutex_);
+    {
+        std::lock_guard g(state_mutex_);
+        if (locked_by_other(*ds, sid, err)) return error_reply(ctx_, err);
+    }
+    return finish(call(err, [&] { return backend_.delete_config(*ds, err); }), err);
 }
 
 nc_server_reply *server::lock(const lyd_node *op, uint32_t sid) {
@@ -964,7 +1006,6 @@ nc_server_reply *server::lock(const lyd_node *op, uint32_t sid) {
     // changes nobody committed or discarded.
     bool modified = false;
     if (*ds == datastore::candidate && !call(err, [&] {
-            backend_.before_operation();
             modified = backend_.candidate_modified();
             return true;
         }))
@@ -1009,12 +1050,7 @@ nc_server_reply *server::commit(uint32_t sid) {
             locked_by_other(datastore::candidate, sid, err))
             return error_reply(ctx_, err);
     }
-    return finish(call(err,
-                       [&] {
-                           backend_.before_operation();
-                           return backend_.commit(err);
-                       }),
-                  err);
+    return finish(call(err, [&] { return backend_.commit(err); }), err);
 }
 
 nc_server_reply *server::discard_changes(uint32_t sid) {
@@ -1024,12 +1060,7 @@ nc_server_reply *server::discard_changes(uint32_t sid) {
         std::lock_guard g(state_mutex_);
         if (locked_by_other(datastore::candidate, sid, err)) return error_reply(ctx_, err);
     }
-    return finish(call(err,
-                       [&] {
-                           backend_.before_operation();
-                           return backend_.discard_changes(err);
-                       }),
-                  err);
+    return finish(call(err, [&] { return backend_.discard_changes(err); }), err);
 }
 
 nc_server_reply *server::validate(const lyd_node *op) {
@@ -1039,13 +1070,12 @@ nc_server_reply *server::validate(const lyd_node *op) {
     if (!ds && source != "config")
         return error_reply(ctx_, protocol_error("operation-not-supported",
                                                 "validate takes running, candidate or <config>"));
-    std::string config;
-    if (!ds && !config_text(child_named(child_named(op, "source"), "config"), config, err))
+    content config;
+    if (!ds && !config_content(child_named(child_named(op, "source"), "config"), config, err))
         return error_reply(ctx_, err);
     std::lock_guard b(backend_mutex_);
     return finish(call(err,
                        [&] {
-                           backend_.before_operation();
                            return ds ? backend_.validate(*ds, err)
                                      : backend_.validate_config(config, err);
                        }),
@@ -1094,10 +1124,10 @@ nc_server_reply *server::get_schema(const lyd_node *op) {
     }
     const lys_module *mod = nullptr;
     if (version != nullptr && *version != '\0') {
-        mod = ly_ctx_get_module(ctx_, identifier.c_str(), version);
+        mod = ly_ctx_get_module(schemas_, identifier.c_str(), version);
     } else {
-        mod = ly_ctx_get_module_implemented(ctx_, identifier.c_str());
-        if (mod == nullptr) mod = ly_ctx_get_module_latest(ctx_, identifier.c_str());
+        mod = ly_ctx_get_module_implemented(schemas_, identifier.c_str());
+        if (mod == nullptr) mod = ly_ctx_get_module_latest(schemas_, identifier.c_str());
     }
     if (mod == nullptr) {
         rpc_error err;
@@ -1125,6 +1155,15 @@ nc_server_reply *server::get_schema(const lyd_node *op) {
 int server::run(const stop_signals &signals) {
     ps_ = nc_ps_new();
     if (ps_ == nullptr) return 2;
+    if (!options_.rpc_times.empty()) {
+        rpc_times_ = std::fopen(options_.rpc_times.c_str(), "a");
+        if (rpc_times_ == nullptr) {
+            say(options_.rpc_times + ": cannot open for writing: " + std::strerror(errno));
+            nc_ps_free(ps_);
+            return 2;
+        }
+        std::setvbuf(rpc_times_, nullptr, _IOLBF, 0);
+    }
     {
         // What <hello> sends: libnetconf2 lists YANG 1.0 modules there.
         const char **caps = nc_server_get_cpblts_version(ctx_, LYS_VERSION_1_0);
@@ -1170,6 +1209,7 @@ int server::run(const stop_signals &signals) {
     for (int i = 0; i < accept_threads; ++i) threads[i].join();
     nc_ps_free(ps_);
     ps_ = nullptr;
+    if (rpc_times_ != nullptr) std::fclose(rpc_times_);
     return 0;
 }
 
@@ -1178,7 +1218,33 @@ struct context_free {
 };
 using context_ptr = std::unique_ptr<ly_ctx, context_free>;
 
-context_ptr load_modules(const server_options &o) {
+// RFC 6241 lets <delete-config> delete any datastore but running, yet its
+// module lists only startup and url as targets, so a client's
+// <delete-config><target><candidate/> would not even parse. The module is
+// loaded with the candidate added beside them; the schema <get-schema>
+// serves is the one loaded, so it says so.
+bool load_netconf_module(ly_ctx *ctx, const std::string &dir, const char **features) {
+    std::string text;
+    if (!read_text(dir + "/" + netconf_module + "@2011-06-01.yang", text)) return false;
+    std::size_t rpc = text.find("rpc delete-config");
+    std::size_t startup = rpc == std::string::npos ? rpc : text.find("leaf startup", rpc);
+    if (startup != std::string::npos)
+        text.insert(startup,
+                    "leaf candidate {\n"
+                    "            if-feature candidate;\n"
+                    "            type empty;\n"
+                    "            description\n"
+                    "              \"The candidate configuration is the config target.\";\n"
+                    "          }\n          ");
+    ly_in *in = nullptr;
+    if (ly_in_new_memory(text.c_str(), &in) != LY_SUCCESS) return false;
+    lys_module *mod = nullptr;
+    LY_ERR rc = lys_parse(ctx, in, LYS_IN_YANG, features, &mod);
+    ly_in_free(in, 0);
+    return rc == LY_SUCCESS;
+}
+
+context_ptr protocol_modules(const server_options &o) {
     ly_ctx *ctx = nullptr;
     if (ly_ctx_new(o.yang_dir.c_str(), LY_CTX_DISABLE_SEARCHDIR_CWD, &ctx) != LY_SUCCESS) {
         say("cannot create a libyang context");
@@ -1190,18 +1256,42 @@ context_ptr load_modules(const server_options &o) {
     // all-or-nothing) and :validate:1.1.
     const char *features[] = {"writable-running", "candidate", "rollback-on-error", "validate",
                               nullptr};
-    if (ly_ctx_load_module(ctx, netconf_module, "2011-06-01", features) == nullptr ||
+    if (!load_netconf_module(ctx, o.yang_dir, features) ||
         ly_ctx_load_module(ctx, monitoring_module, "2010-10-04", nullptr) == nullptr) {
         say("cannot load ietf-netconf@2011-06-01 and ietf-netconf-monitoring@2010-10-04 from " +
             o.yang_dir + " (Debian package libyuma-base)");
         return nullptr;
     }
-    if (lys_parse_mem(ctx, yfw_host::native_yang_text, LYS_IN_YANG, nullptr) != LY_SUCCESS ||
-        lys_parse_mem(ctx, yfw_host::oc_yang_text, LYS_IN_YANG, nullptr) != LY_SUCCESS) {
-        say("cannot load the data modules: " + std::string(ly_errmsg(ctx)));
+    return owned;
+}
+
+// The data modules live in a context of their own. In libnetconf2's, the
+// content of a <config> or <filter> in their namespaces would be parsed
+// into data nodes, and printed back canonical: a prefix with host bits
+// set would reach the backend as its network, past the checks that refuse
+// it. Without them that content stays opaque, exactly as the client sent
+// it, and the backend's own readers see it first.
+context_ptr all_modules(const server_options &o) {
+    context_ptr ctx = protocol_modules(o);
+    if (ctx &&
+        (lys_parse_mem(ctx.get(), yfw_host::native_yang_text, LYS_IN_YANG, nullptr) != LY_SUCCESS ||
+         lys_parse_mem(ctx.get(), yfw_host::oc_yang_text, LYS_IN_YANG, nullptr) != LY_SUCCESS)) {
+        say("cannot load the data modules: " + std::string(ly_errmsg(ctx.get())));
         return nullptr;
     }
-    return owned;
+    return ctx;
+}
+
+// The data modules' capabilities, which libnetconf2 cannot derive from its
+// context.
+bool advertise_data_modules(ly_ctx *schemas) {
+    for (const char *name : {yfw_host::oc_module_name, yfw_host::native_module_name}) {
+        const lys_module *m = ly_ctx_get_module_implemented(schemas, name);
+        std::string cap = std::string(m->ns) + "?module=" + m->name +
+                          (m->revision != nullptr ? std::string("&revision=") + m->revision : "");
+        if (nc_server_set_capability(cap.c_str()) != 0) return false;
+    }
+    return true;
 }
 
 // libnetconf2's global state, set up and torn down around one run.
@@ -1252,15 +1342,16 @@ int run_netconf_server(const server_options &o, netconf_backend &backend) {
     nc_verbosity(o.verbose ? NC_VERB_VERBOSE : NC_VERB_WARNING);
     nc_set_print_clb_session(print_libnetconf2);
 
-    context_ptr ctx = load_modules(o);
-    if (!ctx) return 2;
+    context_ptr ctx = protocol_modules(o);
+    context_ptr schemas = ctx ? all_modules(o) : nullptr;
+    if (!schemas) return 2;
     stop_signals signals;
     if (!signals.ok()) {
         say("cannot set up the signal pipe");
         return 2;
     }
     nc_server_scope scope(ctx.get());
-    if (!scope.ok()) {
+    if (!scope.ok() || !advertise_data_modules(schemas.get())) {
         say("cannot initialise libnetconf2");
         return 2;
     }
@@ -1292,7 +1383,7 @@ int run_netconf_server(const server_options &o, netconf_backend &backend) {
         return 2;
     }
 
-    server srv(o, backend, ctx.get());
+    server srv(o, backend, ctx.get(), schemas.get());
     active_server = &srv;
     int rc = srv.run(signals);
     active_server = nullptr;

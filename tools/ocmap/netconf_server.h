@@ -24,6 +24,10 @@ struct server_options {
     // them with libyuma-base, not with libnetconf2).
     std::string yang_dir = "/usr/share/yuma/modules/ietf";
     bool verbose = false;  // libnetconf2's and libyang's messages on standard error
+    // A file each RPC's name and the microseconds the server spent on it
+    // (receiving, answering and sending) are appended to, one line each;
+    // empty for none.
+    std::string rpc_times;
 };
 
 // Serves until SIGTERM or SIGINT, which it blocks in the calling thread and
