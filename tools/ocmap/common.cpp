@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -468,6 +469,102 @@ bool apply_mapped_edit(const std::string &name, yfw_host::data_tree &config,
     return false;
 }
 
+namespace {
+
+const yfw_map_node *child_tagged(const yfw_map_node &n, std::string_view tag) {
+    for (uint32_t i = 0; i < n.child_count; ++i)
+        if (n.children[i].tag != nullptr && tag == n.children[i].tag) return &n.children[i];
+    return nullptr;
+}
+
+// The prefixes of the static routes an OpenConfig filter selects, when it
+// names each one by its key (a content match on prefix); nullopt when it
+// selects static routes any other way (all of them, or by other leaves).
+std::optional<std::vector<std::string_view>> routes_named_by(const yfw_map_node &filter) {
+    if (filter.child_count == 0) return std::nullopt;
+    std::vector<std::string_view> prefixes;
+    for (uint32_t i = 0; i < filter.child_count; ++i) {
+        const yfw_map_node &routes = filter.children[i];
+        if (routes.tag == nullptr || std::string_view(routes.tag) != "static-routes") continue;
+        if (routes.child_count == 0) return std::nullopt;
+        for (uint32_t j = 0; j < routes.child_count; ++j) {
+            const yfw_map_node &route = routes.children[j];
+            const yfw_map_node *prefix = child_tagged(route, "prefix");
+            if (route.tag == nullptr || std::string_view(route.tag) != "static" ||
+                prefix == nullptr || prefix->value == nullptr || *prefix->value == '\0')
+                return std::nullopt;
+            prefixes.emplace_back(prefix->value);
+        }
+    }
+    return prefixes;
+}
+
+void copy_children(yfw_host::data_tree &t, yfw_host::data_node &to,
+                   const yfw_host::data_node &from) {
+    for (const yfw_host::data_node *c : from.children()) {
+        if (c->schema->is_key && from.schema->kind == yfw_host::schema_node::node_kind::list)
+            continue;
+        yfw_host::data_node *n = t.add(&to, c->schema);
+        if (c->schema->is_leaf()) t.set_value(n, c->value());
+        copy_children(t, *n, *c);
+        if (c->schema->kind == yfw_host::schema_node::node_kind::list) {
+            for (const yfw_host::data_node *k : c->children())
+                if (k->schema->is_key) t.set_value(t.add(n, k->schema), k->value());
+            t.index_entry(n);
+        }
+    }
+}
+
+// An answer to a filter that names its static routes by prefix is cut to
+// those routes. The walk's native paths may still name a leaf of every
+// route of a family (a read of set-tag asks for the tag of both families'
+// next-hop lists), which would select, and walk, a whole family of the
+// store to answer one route; such entries of the query are narrowed to the
+// routes named. A native route reads back as the static route of its
+// prefix and length, so nothing the answer keeps is lost.
+void narrow_to_routes(yfw_host::data_tree &query, const std::vector<std::string_view> &prefixes) {
+    std::vector<std::string_view> keys;
+    for (const char *family : {"vrfipv4", "vrfipv6"}) {
+        const yfw_host::schema_node *s = query.root->schema;
+        yfw_host::data_node *list = query.root;
+        for (const char *name :
+             {"default-vrf", "address-family", family, "vrf-unicast", "vrf-prefixes"}) {
+            s = s->child(name);
+            list = list != nullptr ? list->child(s) : nullptr;
+        }
+        if (list == nullptr) continue;
+        const yfw_host::schema_node *entry = s->child("vrf-prefix");
+        const bool ipv6 = std::string_view(family) == "vrfipv6";
+        for (yfw_host::data_node *e = list->first; e != nullptr;) {
+            yfw_host::data_node *next = e->next;
+            bool keyed = e->key_values(keys) &&
+                         std::none_of(keys.begin(), keys.end(), [](auto k) { return k.empty(); });
+            if (e->schema == entry && !keyed) {
+                for (std::string_view p : prefixes) {
+                    std::size_t slash = p.find('/');
+                    if (slash == std::string_view::npos ||
+                        (p.find(':') != std::string_view::npos) != ipv6)
+                        continue;
+                    std::vector<std::string_view> route{p.substr(0, slash), p.substr(slash + 1)};
+                    yfw_host::data_node *target = list->entry(entry, route);
+                    if (target == nullptr) target = query.add_entry(list, entry, route);
+                    copy_children(query, *target, *e);
+                }
+                query.remove(e);
+            }
+            e = next;
+        }
+        // A container left empty would select everything below it.
+        while (list != query.root && !list->has_children()) {
+            yfw_host::data_node *parent = list->parent;
+            query.remove(list);
+            list = parent;
+        }
+    }
+}
+
+}  // namespace
+
 std::optional<yfw_host::request_tree> select_for_read(const options &o, uint32_t kind,
                                                       const yfw_host::plugin &p,
                                                       yfw_host::request_tree &filter,
@@ -493,6 +590,9 @@ std::optional<yfw_host::request_tree> select_for_read(const options &o, uint32_t
         r = {yfw_host::store_apply_refused, err, yfw_host::error_tag::invalid_value, {}};
         return std::nullopt;
     }
+    if (auto named = routes_named_by(*filter.root())) narrow_to_routes(*query, *named);
+    if (!query->root->has_children())
+        return yfw_host::request_tree_of(*yfw_host::data_tree::empty(schema.native_root()).root);
     return yfw_host::selection(*config.root, *query->root).request();
 }
 
