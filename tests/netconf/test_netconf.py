@@ -487,6 +487,20 @@ def group_operations(srv):
                "nat": [p.text for p in data.iterfind("nat:router-static//nat:vrf-prefix/nat:prefix",
                                                      NS)]}
         check(got == want, "filter %s selects %s, expected %s" % (flt, got, want))
+    # A route named by its prefix reads back whole, set-tag included, in
+    # either family.
+    m.edit_config(target="running", config=config(oc(
+        static("198.51.100.0/24", tag=42),
+        static("2001:db8:5::/64", hop("1", "2001:db8::1"), tag=43))))
+    for prefix, tag, next_hop in (("198.51.100.0/24", "42", "192.0.2.9"),
+                                  ("2001:db8:5::/64", "43", "2001:db8::1")):
+        data = data_of(m.get_config("running", filter=subtree(oc(
+            "<static><prefix>%s</prefix></static>" % prefix))))
+        got = [(r.findtext("oc:prefix", namespaces=NS),
+                r.findtext("oc:config/oc:set-tag", namespaces=NS),
+                r.findtext("oc:next-hops/oc:next-hop/oc:config/oc:next-hop", namespaces=NS))
+               for r in data.iterfind("oc:local-routes//oc:static", NS)]
+        check(got == [(prefix, tag, next_hop)], "the route %s read by its prefix: %s" % (prefix, got))
     state = data_of(m.get(filter=subtree(oc("<static><prefix>10.0.0.0/8</prefix></static>"))))
     check(state.xpath("oc:local-routes//oc:static/oc:state/oc:prefix[.='10.0.0.0/8']",
                       namespaces=NS), "get answers the state leaves")

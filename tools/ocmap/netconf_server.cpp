@@ -538,8 +538,10 @@ void shut_down_handshakes(uint16_t port) {
 
 class server;
 std::atomic<server *> active_server{nullptr};
-// The RPC this thread's nc_ps_poll is answering, for the timing lines.
+// The RPC this thread's nc_ps_poll is answering, and how long making its
+// reply took, for the timing lines.
 thread_local std::string rpc_name;
+thread_local std::chrono::microseconds rpc_answer{0};
 
 nc_server_reply *rpc_entry(lyd_node *rpc, nc_session *s);
 
@@ -745,13 +747,14 @@ void server::worker_loop() {
             continue;
         }
         last_event = clock::now();
-        if ((r & NC_PSPOLL_RPC) && rpc_times_ != nullptr)
+        if ((r & NC_PSPOLL_RPC) && rpc_times_ != nullptr) {
+            auto total = std::chrono::duration_cast<std::chrono::microseconds>(last_event - polled);
             std::fprintf(
-                rpc_times_, "%s %lld\n", rpc_name.empty() ? "(refused)" : rpc_name.c_str(),
-                static_cast<long long>(
-                    std::chrono::duration_cast<std::chrono::microseconds>(last_event - polled)
-                        .count()));
+                rpc_times_, "%s %lld %lld\n", rpc_name.empty() ? "(refused)" : rpc_name.c_str(),
+                static_cast<long long>(total.count()), static_cast<long long>(rpc_answer.count()));
+        }
         rpc_name.clear();
+        rpc_answer = {};
         idle = {};
         if (r & (NC_PSPOLL_BAD_RPC | NC_PSPOLL_REPLY_ERROR)) {
             std::lock_guard g(state_mutex_);
@@ -795,7 +798,11 @@ nc_server_reply *rpc_entry(lyd_node *rpc, nc_session *s) {
     server *srv = active_server.load();
     if (srv == nullptr) return nullptr;  // libnetconf2 answers operation-failed
     try {
-        return srv->dispatch(rpc, s);
+        auto started = std::chrono::steady_clock::now();
+        nc_server_reply *reply = srv->dispatch(rpc, s);
+        rpc_answer = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - started);
+        return reply;
     } catch (...) {
         rpc_error e;
         e.tag = "operation-failed";
@@ -969,7 +976,8 @@ nc_server_reply *server::copy_config(const lyd_node *op, uint32_t sid) {
 
 nc_server_reply *server::delete_config(const lyd_node *op, uint32_t sid) {
     // The module lets only the candidate through as a target (see
-    // load_modules); startup and url are features this server does not have.
+    // load_netconf_module); startup and url are features this server does
+    // not have.
     std::optional<datastore> ds = datastore_named(chosen(op, "target"));
     if (ds != datastore::candidate)
         return error_reply(

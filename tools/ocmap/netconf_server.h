@@ -24,9 +24,9 @@ struct server_options {
     // them with libyuma-base, not with libnetconf2).
     std::string yang_dir = "/usr/share/yuma/modules/ietf";
     bool verbose = false;  // libnetconf2's and libyang's messages on standard error
-    // A file each RPC's name and the microseconds the server spent on it
-    // (receiving, answering and sending) are appended to, one line each;
-    // empty for none.
+    // A file each RPC's name, the microseconds the server spent on it
+    // (reading, answering and sending) and those its answer took are
+    // appended to, one line each; empty for none.
     std::string rpc_times;
 };
 

@@ -17,9 +17,7 @@
 
 #include <charconv>
 #include <cstdio>
-#include <cstring>
-#include <iostream>
-#include <memory>
+#include <cstdlib>
 #include <set>
 
 #include "common.h"
