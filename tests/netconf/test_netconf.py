@@ -435,8 +435,9 @@ def group_operations(srv):
                   oc(static("10.50.0.0/16", hop("**192.0.2.50**", metric=6)))), R10, same),
             ("delete (native) of a route",
              edit(native(vrf_prefix("10.50.0.0/16", op="delete"))), R7, same),
-            ("edit (OpenConfig) of the candidate",
-             edit(oc(static("203.0.113.0/24", hop("1", "192.0.2.20", 4))), "candidate"), R7, R8),
+            ("create (OpenConfig) in the candidate",
+             edit(oc(static("203.0.113.0/24", hop("1", "192.0.2.20", 4), op="create")),
+                  "candidate"), R7, R8),
             ("the mapping's lookups see the candidate",
              edit(oc(static("203.0.113.0/24", hop("1", metric=9))), "candidate"), R7, R11),
             ("validate of the candidate", lambda: m.validate("candidate"), R7, R11),
@@ -741,6 +742,18 @@ def group_concurrency(srv):
                                                              hop("1", "192.0.2.31")))))
     stored = srv.ocmap_run("get-config", "--store", srv.store).stdout
     check("10.30.0.0/24" in stored and "10.31.0.0/24" in stored, "neither update is lost")
+    # Nor is one that lands while the candidate holds changes: the candidate
+    # follows running beside its own routes, and its commit keeps both.
+    m.edit_config(target="candidate", config=config(oc(static("10.32.0.0/24",
+                                                              hop("1", "192.0.2.32")))))
+    outside = srv.ocmap_run("edit", "--store", srv.store, "--apply", "-",
+                            stdin=config(oc(static("10.33.0.0/24", hop("1", "192.0.2.33")))))
+    check(outside.returncode == 0, "outside apply: " + outside.stderr)
+    check("10.33.0.0/24" in views(m, "candidate"), "the candidate follows running")
+    m.commit()
+    stored = srv.ocmap_run("get-config", "--store", srv.store).stdout
+    check("10.32.0.0/24" in stored and "10.33.0.0/24" in stored,
+          "a commit after an outside apply keeps both")
 
     # SIGTERM with established sessions and both stuck handshakes.
     start = time.time()

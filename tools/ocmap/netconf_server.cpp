@@ -1319,7 +1319,8 @@ private:
 
 }  // namespace
 
-int run_netconf_server(const server_options &o, netconf_backend &backend) {
+int run_netconf_server(const server_options &o, netconf_backend &backend,
+                       const std::function<bool()> &prepare) {
     if (o.user.empty() || o.host_key.empty() ||
         (o.authorized_keys.empty() && o.password_file.empty())) {
         say("serve needs --host-key, --user and --authorized-keys and/or --password-file");
@@ -1391,6 +1392,7 @@ int run_netconf_server(const server_options &o, netconf_backend &backend) {
         return 2;
     }
 
+    if (prepare && !prepare()) return 2;
     server srv(o, backend, ctx.get(), schemas.get());
     active_server = &srv;
     int rc = srv.run(signals);

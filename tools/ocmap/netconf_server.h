@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "netconf_backend.h"
@@ -37,6 +38,13 @@ struct server_options {
 // closes every session and returns 0 once no backend call is running;
 // returns 2, with the reason on standard error, when it cannot start (bad
 // options or files, a port in use).
-int run_netconf_server(const server_options &options, netconf_backend &backend);
+//
+// prepare, when given, runs once the options, the files they name and the
+// port have been found usable, before any client is taken: a backend that
+// loads a large datastore does it then, so a mistyped option is reported
+// at once rather than after the load. It returns false, having said why,
+// to end the run with status 2.
+int run_netconf_server(const server_options &options, netconf_backend &backend,
+                       const std::function<bool()> &prepare = {});
 
 }  // namespace ocmap::netconf

@@ -4,8 +4,9 @@
 // to it is applied to a copy, checked, written with the store's atomic,
 // locked write, and only then takes the place of the old tree, so a refused
 // edit or a failed write changes nothing. The candidate is running itself
-// until it is first edited, and a copy of its own from then until it is
-// committed or discarded. The configuration database the plug-in's lookups
+// until it is first edited, and from then on a copy of its own that keeps
+// following running beside the routes it changed, until it is committed or
+// discarded. The configuration database the plug-in's lookups
 // read mirrors one of the two at a time: the one the current walk is for.
 // It is filled once at start and then updated route by route, for the
 // routes an edit touched or in which running and candidate differ.
@@ -15,6 +16,7 @@
 // --apply` beside the server), so neither loses the other's update.
 #include <sys/stat.h>
 
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -182,30 +184,74 @@ void routes_named(const Node &n, route_set &out) {
                 std::from_chars(v.data(), v.data() + v.size(), k.length);
             }
         }
-        out.keys.insert(std::move(k));
+        if (!k.prefix.empty()) out.keys.insert(std::move(k));
         return;
     }
+    // Anything else than the routes (an entry of another list, a leaf, a
+    // replace or removal above the routes) counts as everything.
     std::optional<uint32_t> op = op_of(n);
-    if (s->lists_below && op && *op != YFW_OP_NONE && *op != YFW_OP_CREATE) {
+    if (s->kind == kind::list ||
+        (s->lists_below && op && *op != YFW_OP_NONE && *op != YFW_OP_CREATE)) {
         out.all = true;
         return;
     }
-    for (const auto *c : kids(n))
-        if (!c->schema->is_leaf()) routes_named(*c, out);
+    for (const auto *c : kids(n)) {
+        if (c->schema->is_leaf())
+            out.all = true;
+        else
+            routes_named(*c, out);
+    }
 }
 
-const data_node *find_route(const data_tree &t, const route_key &k) {
-    const schema_node *s = native_root().child("default-vrf");
-    const data_node *n = t.root->child(s);
-    for (const char *name :
-         {"address-family", k.ipv4 ? "vrfipv4" : "vrfipv6", "vrf-unicast", "vrf-prefixes"}) {
-        if (n == nullptr) return nullptr;
+std::array<const char *, 5> route_path(const route_key &k) {
+    return {"default-vrf", "address-family", k.ipv4 ? "vrfipv4" : "vrfipv6", "vrf-unicast",
+            "vrf-prefixes"};
+}
+
+data_node *find_route(const data_tree &t, const route_key &k) {
+    const schema_node *s = t.root->schema;
+    data_node *n = t.root;
+    for (const char *name : route_path(k)) {
         s = s->child(name);
         n = n->child(s);
+        if (n == nullptr) return nullptr;
     }
-    if (n == nullptr) return nullptr;
     std::string length = std::to_string(k.length);
     return n->entry(s->child("vrf-prefix"), {k.prefix, length});
+}
+
+void copy_node(data_tree &to, data_node &parent, const data_node &from) {
+    data_node *n = to.add(&parent, from.schema);
+    if (from.schema->is_leaf()) to.set_value(n, from.value());
+    for (const data_node *c : from.children()) copy_node(to, *n, *c);
+    if (from.schema->kind == kind::list) to.index_entry(n);
+}
+
+// Makes route k of `to` what it is in `from`: the same content in its place
+// (appended when new), or gone. Returns whether it removed one.
+bool copy_route(data_tree &to, const data_tree &from, const route_key &k) {
+    const data_node *source = find_route(from, k);
+    data_node *target = find_route(to, k);
+    if (source == nullptr) {
+        if (target != nullptr) to.remove(target);
+        return target != nullptr;
+    }
+    if (target != nullptr) {
+        to.clear_content(target);
+    } else {
+        const schema_node *s = to.root->schema;
+        data_node *n = to.root;
+        for (const char *name : route_path(k)) {
+            s = s->child(name);
+            data_node *c = n->child(s);
+            n = c != nullptr ? c : to.add(n, s);
+        }
+        std::string length = std::to_string(k.length);
+        target = to.add_entry(n, s->child("vrf-prefix"), {k.prefix, length});
+    }
+    for (const data_node *c : source->children())
+        if (!c->schema->is_key) copy_node(to, *target, *c);
+    return false;
 }
 
 // Makes the database hold tree's next-hops for these routes.
@@ -389,6 +435,12 @@ private:
     }
     // Makes the database mirror ds.
     void use_database_of(datastore ds);
+    // After running changed under a modified candidate: the candidate takes
+    // running's new content but for the routes its own edits changed, so
+    // that a commit publishes its changes without undoing anyone else's. A
+    // candidate replaced wholesale (a delete-config, a replace, an edit of
+    // something beside the routes) stays as it is.
+    void rebase_candidate();
     // Writes running's new content and makes it running; false with err
     // set when the write failed (nothing changes then).
     bool write_running(data_tree &next, yfw_host::store_lock &lock, rpc_error &err);
@@ -420,7 +472,9 @@ private:
     std::string broken_;  // why the changed store file cannot be used, until it can
     data_tree running_;
     std::optional<data_tree> candidate_;  // none: the candidate is running
-    route_set differ_;                    // where running and candidate may differ
+    // The routes the candidate's own edits changed (all: it was replaced
+    // wholesale): where it differs from running, which it follows elsewhere.
+    route_set differ_;
     mirror mirror_ = mirror::none;
 };
 
@@ -463,8 +517,17 @@ bool store_backend::reload(rpc_error &err) {
     broken_.clear();
     running_ = std::move(*config);
     mirror_ = mirror::running;
-    if (candidate_) differ_.all = true;
+    rebase_candidate();
     return true;
+}
+
+void store_backend::rebase_candidate() {
+    if (!candidate_ || differ_.all) return;
+    data_tree next = running_.clone();
+    bool removed = false;
+    for (const route_key &k : differ_.keys) removed = copy_route(next, *candidate_, k) || removed;
+    if (removed) yfw_host::prune_empty_containers(next);
+    candidate_ = std::move(next);
 }
 
 bool store_backend::begin(std::optional<yfw_host::store_lock> &lock, rpc_error &err) {
@@ -616,8 +679,11 @@ bool store_backend::change(datastore ds, const content &config, default_operatio
     // The database held ds's tree but for the routes synced to the work:
     // it now follows the tree ds has, new or old.
     if (ok && keep) {
-        if (candidate_) differ_.add(touched);
         refresh_database(touched, tree(ds));
+        if (ds == datastore::candidate)
+            differ_.add(touched);
+        else
+            rebase_candidate();
     } else if (!synced.empty()) {
         refresh_database(synced, tree(ds));
     }
@@ -716,13 +782,6 @@ bool store_backend::read_oc(const data_tree &t, uint32_t kind, const std::string
 // (all entries of a list it names without all keys), whole below a node it
 // names without children. apply_subtree_filter then cuts the copy to what
 // the filter selects; copying first keeps that work to the entries named.
-void copy_node(data_tree &to, data_node &parent, const data_node &from) {
-    data_node *n = to.add(&parent, from.schema);
-    if (from.schema->is_leaf()) to.set_value(n, from.value());
-    for (const data_node *c : from.children()) copy_node(to, *n, *c);
-    if (from.schema->kind == kind::list) to.index_entry(n);
-}
-
 // A query node asks for its data node whole when it names nothing below
 // it, or names a leaf (a content match or a selection, which the filter
 // decides on from the whole node).
@@ -822,12 +881,11 @@ int cmd_serve(const options &o, const netconf::server_options &server) {
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;
     store_backend backend(o, std::move(*plugin));
-    if (!backend.start()) return exit_unusable;
     netconf::server_options with_times = server;
     // For benchmarks (bench/serve): where the server-side time of each RPC
     // goes.
     if (const char *times = std::getenv("OCMAP_RPC_TIMES")) with_times.rpc_times = times;
-    return netconf::run_netconf_server(with_times, backend);
+    return netconf::run_netconf_server(with_times, backend, [&backend] { return backend.start(); });
 }
 
 }  // namespace ocmap
