@@ -378,6 +378,11 @@ void put_route(const data_node &route) {
     put_route_of<data_access>(route, is_ipv4_route(*route.schema));
 }
 
+void erase_route(bool ipv4, const std::string &prefix, uint32_t prefix_length) {
+    std::string path = platform::route_next_hops_path(ipv4, prefix, prefix_length);
+    if (!path.empty()) platform::sysdb_erase_under(platform::static_route_root + path);
+}
+
 void fill_database(const data_node &config) {
     for (const char *family : families)
         if (const data_node *prefixes = prefixes_of(config, family))

@@ -52,6 +52,9 @@ void put_route(const data_node &route);
 void fill_database(const data_node &config);
 // The same from a store read as the native walk's input.
 void fill_database(const yfw_map_node &config);
+// Removes one route's next-hops from the database, for a route an edit
+// removed or is about to write again (put_route adds, it never removes).
+void erase_route(bool ipv4, const std::string &prefix, uint32_t prefix_length);
 
 // What load_native_store would refuse in these routes (vrf-prefix entries
 // of config), as its error message without the file, or empty when they

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "data_tree.h"
 #include "document_reader.h"
@@ -133,13 +134,16 @@ private:
     enum class mark : uint8_t { path = 1, whole = 2 };
     void visit(const data_node &q, const data_node &s);
     bool selected(const data_node &s, mark &m) const;
-    void set(const data_node &s, mark m) const;
+    void set(const data_node &s, mark m);
     void fill(request_tree &t, const data_node &s, bool whole, yfw_map_node &to) const;
     const data_node &config_;
     // The marks live in the configuration's nodes, under this selection's
     // stamp: a later selection of the same configuration replaces them, so
     // use one selection of a configuration at a time.
     uint32_t stamp_;
+    // The children each node had marked, in the order they were first
+    // marked, so that building the request visits only those.
+    std::unordered_map<const data_node *, std::vector<const data_node *>> picked_;
 };
 
 // The same selection made in place on a store read straight into the

@@ -37,7 +37,8 @@ selection::selection(const data_node &config, const data_node &query)
     if (query.schema == config.schema) visit(query, config);
 }
 
-void selection::set(const data_node &s, mark m) const {
+void selection::set(const data_node &s, mark m) {
+    if (s.selection_stamp != stamp_ && s.parent != nullptr) picked_[s.parent].push_back(&s);
     s.selection_mark = static_cast<uint8_t>(m);
     s.selection_stamp = stamp_;
 }
@@ -112,14 +113,33 @@ void selection::fill(request_tree &t, const data_node &s, bool whole, yfw_map_no
         // An entry on a selected path keeps its keys, which name it.
         return c.schema->is_key && s.schema->kind == kind::list;
     };
+    // Below a container only marked children are kept, and they were
+    // recorded as they were marked: a read of one route among a million
+    // visits that route, not every entry of the list around it. They come
+    // in the order the query named them (a list's entries looked up by key
+    // in the query's order, the others in the store's).
+    static const std::vector<const data_node *> none;
+    const std::vector<const data_node *> *marked = nullptr;
+    if (!whole && s.schema->kind != kind::list) {
+        auto it = picked_.find(&s);
+        marked = it != picked_.end() ? &it->second : &none;
+    }
     bool child_whole = false;
     uint32_t count = 0;
-    for (const data_node *c : s.children()) count += take(*c, child_whole) ? 1 : 0;
+    auto each_child = [&](const auto &visit) {
+        if (marked != nullptr) {
+            for (const data_node *c : *marked) visit(*c);
+        } else {
+            for (const data_node *c : s.children()) visit(*c);
+        }
+    };
+    each_child([&](const data_node &c) { count += take(c, child_whole) ? 1 : 0; });
     if (count == 0) return;
     yfw_map_node *kids = t.alloc_nodes(count);
     uint32_t i = 0;
-    for (const data_node *c : s.children())
-        if (take(*c, child_whole)) fill(t, *c, child_whole || c->schema->is_key, kids[i++]);
+    each_child([&](const data_node &c) {
+        if (take(c, child_whole)) fill(t, c, child_whole || c.schema->is_key, kids[i++]);
+    });
     to.children = kids;
     to.child_count = count;
     to.host_capacity = count;

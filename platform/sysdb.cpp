@@ -254,6 +254,15 @@ void sysdb_clear() {
     d.pending_fill = nullptr;
 }
 
+void sysdb_erase_under(const std::string &prefix) {
+    database &d = db();
+    std::lock_guard lock(d.mutex);
+    auto first = d.entries.lower_bound(prefix);
+    auto last = first;
+    while (last != d.entries.end() && last->first.starts_with(prefix)) ++last;
+    d.entries.erase(first, last);
+}
+
 void sysdb_fill_on_first_search(std::function<void()> fill) {
     database &d = db();
     std::lock_guard lock(d.mutex);

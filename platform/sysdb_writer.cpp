@@ -67,20 +67,25 @@ std::string next_hop_key(const native_next_hop &nh) {
            key_component(nh.explicit_path_name);
 }
 
-std::string next_hop_entry_path(const native_next_hop &nh) {
-    std::string prefix = hex_address(nh.ipv4, nh.prefix);
-    std::string key = next_hop_key(nh);
-    if (prefix.empty() || key.empty()) return {};
-    std::string path = nh.ipv4 ? "ipv4" : "ipv6";
+std::string route_next_hops_path(bool ipv4, const std::string &prefix, uint32_t prefix_length) {
+    std::string hex = hex_address(ipv4, prefix);
+    if (hex.empty()) return {};
+    std::string path = ipv4 ? "ipv4" : "ipv6";
     path += "/unicast/ord_c/default/route/";
-    path += prefix;
+    path += hex;
     path += '/';
-    path += prefix_length_component(nh.prefix_length);
+    path += prefix_length_component(prefix_length);
     path += '/';
     path += route_level_key;
     path += "/nexthop/";
-    path += key;
     return path;
+}
+
+std::string next_hop_entry_path(const native_next_hop &nh) {
+    std::string path = route_next_hops_path(nh.ipv4, nh.prefix, nh.prefix_length);
+    std::string key = next_hop_key(nh);
+    if (path.empty() || key.empty()) return {};
+    return path + key;
 }
 
 uint32_t sysdb_write_next_hop(const native_next_hop &nh) {

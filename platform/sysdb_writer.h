@@ -54,6 +54,9 @@ std::vector<uint8_t> tuple_pack(const std::vector<tuple_field> &fields);
 // Returns an empty string when an address does not parse.
 std::string next_hop_key(const native_next_hop &nh);
 std::string next_hop_entry_path(const native_next_hop &nh);
+// Path, relative to the binding root, that every next-hop entry of one route
+// starts with; empty when the prefix does not parse.
+std::string route_next_hops_path(bool ipv4, const std::string &prefix, uint32_t prefix_length);
 
 // Writes (or overwrites) one entry; path is absolute.
 void sysdb_write(const std::string &absolute_path, std::vector<uint8_t> data);
@@ -62,6 +65,9 @@ void sysdb_write(const std::string &absolute_path, std::vector<uint8_t> data);
 uint32_t sysdb_write_next_hop(const native_next_hop &nh);
 // Removes every entry (and a fill not yet run).
 void sysdb_clear();
+// Removes the entries whose absolute path starts with prefix (one route's
+// next-hops, when a server updates the database edit by edit).
+void sysdb_erase_under(const std::string &prefix);
 // Runs fill (which writes entries) before the next search, once: a run
 // whose mapping never searches never pays for filling the database.
 void sysdb_fill_on_first_search(std::function<void()> fill);

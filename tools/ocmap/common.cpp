@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -15,7 +16,9 @@
 #include "answer_writer.h"
 #include "native_store.h"
 #include "platform_runtime.h"
+#include "plugin_limits.h"
 #include "progress.h"
+#include "read_back.h"
 #include "running_store.h"
 #include "sysdb_writer.h"
 
@@ -387,19 +390,42 @@ const char *host_tag(ymap_result rc) {
 
 }  // namespace
 
+std::string refusal_text(const walk_result &r) {
+    std::string text = r.last_error.empty() ? host_text(r.rc) : r.last_error;
+    if (!r.at.empty()) text += " (at " + r.at + ")";
+    return text;
+}
+
+std::string refusal_tag(const walk_result &r) {
+    return r.error_tag.empty() ? std::string(host_tag(r.rc)) : r.error_tag;
+}
+
 void print_refusal(const walk_result &r) {
     progress::finish();
     char code[16];
     std::snprintf(code, sizeof code, "0x%08x", r.rc);
-    std::string text = r.last_error.empty() ? host_text(r.rc) : r.last_error;
-    if (!r.at.empty()) text += " (at " + r.at + ")";
-    text += " (tag: " + (r.error_tag.empty() ? std::string(host_tag(r.rc)) : r.error_tag) + ")";
+    std::string text = refusal_text(r) + " (tag: " + refusal_tag(r) + ")";
     std::cerr << "ocmap: error " << code << ": " << yfw_host::printable(text) << "\n";
+}
+
+walk_result write_answer(const options &o, uint32_t kind, yfw_map_walker_fn walker,
+                         yfw_host::request_tree &data, const yfw_map_node *filter,
+                         std::FILE *file) {
+    const yfw_host::schema_node &oc = yfw_host::yang_schema::get().oc_root();
+    yfw_host::answer_writer out(*oc.child("static-routes")->child("static"), o.output(), file,
+                                filter);
+    walk_result r = run_walk(o, kind, walker, data, out);
+    // After a refusal the routes before it may be written already; the
+    // document is left unfinished so that nothing takes it for a whole
+    // answer.
+    std::string err;
+    if (r.rc == 0 && !out.finish(err))
+        r = {yfw_host::store_apply_refused, err, yfw_host::error_tag::invalid_value, {}};
+    return r;
 }
 
 int answer(const options &o, uint32_t kind, yfw_map_walker_fn walker, yfw_host::request_tree &data,
            const yfw_map_node *filter) {
-    const yfw_host::schema_node &oc = yfw_host::yang_schema::get().oc_root();
     if (o.adds) {
         yfw_host::output_tree out;
         walk_result r = run_walk(o, kind, walker, data, out);
@@ -410,36 +436,197 @@ int answer(const options &o, uint32_t kind, yfw_map_walker_fn walker, yfw_host::
     }
     writing();
     std::cout.flush();
-    yfw_host::answer_writer out(*oc.child("static-routes")->child("static"), o.output(), stdout,
-                                filter);
-    walk_result r = run_walk(o, kind, walker, data, out);
-    if (r.rc != 0) {
-        // The routes before the refusal may be written already; the
-        // document is left unfinished so that nothing takes it for a
-        // whole answer.
-        print_refusal(r);
-        return exit_refused;
-    }
-    std::string err;
-    if (out.finish(err)) return exit_ok;
-    print_refusal({yfw_host::store_apply_refused, err, yfw_host::error_tag::invalid_value, {}});
+    walk_result r = write_answer(o, kind, walker, data, filter, stdout);
+    if (r.rc == 0) return exit_ok;
+    print_refusal(r);
     return exit_refused;
 }
 
 bool bind_or_refuse(yfw_host::output_tree &out, const yfw_host::schema_node &root) {
+    walk_result r = bind_output(out, root);
+    if (r.rc != 0) print_refusal(r);
+    return r.rc == 0;
+}
+
+walk_result bind_output(yfw_host::output_tree &out, const yfw_host::schema_node &root) {
     std::string err;
-    if (out.bind(root, err)) return true;
-    print_refusal({yfw_host::store_apply_refused, err, yfw_host::error_tag::unknown_element, {}});
-    return false;
+    if (out.bind(root, err)) return {};
+    return {yfw_host::store_apply_refused, err, yfw_host::error_tag::unknown_element, {}};
 }
 
 yfw_host::out_node *document_or_refuse(yfw_host::output_tree &out,
                                        const yfw_host::schema_node &root) {
+    walk_result r;
+    yfw_host::out_node *doc = output_document(out, root, r);
+    if (doc == nullptr) print_refusal(r);
+    return doc;
+}
+
+yfw_host::out_node *output_document(yfw_host::output_tree &out, const yfw_host::schema_node &root,
+                                    walk_result &r) {
     std::string err;
     yfw_host::out_node *doc = out.document_of(root, err);
     if (doc == nullptr)
-        print_refusal({yfw_host::store_apply_refused, err, yfw_host::error_tag::invalid_value, {}});
+        r = {yfw_host::store_apply_refused, err, yfw_host::error_tag::invalid_value, {}};
     return doc;
+}
+
+walk_result map_edit(const options &o, const yfw_host::plugin &p, yfw_host::request_tree &edit,
+                     yfw_host::output_tree &out) {
+    const yfw_host::schema_node &native = yfw_host::yang_schema::get().native_root();
+    out.keys_name_entries(&native);
+    out.expect_root(native);
+    return run_walk(o, YFW_REQ_EDIT, p.record().oc_root_walker, edit, out);
+}
+
+bool apply_mapped_edit(const std::string &name, yfw_host::data_tree &config,
+                       const yfw_host::out_node &native_edit, const yfw_map_node &request,
+                       const yfw_host::plugin &p, yfw_host::apply_error &err) {
+    const std::vector<std::string> reconciled =
+        yfw_host::stored_routes_named(request, *config.root);
+    if (!yfw_host::apply_checked(name, config, native_edit, err)) return false;
+    std::string lost = yfw_host::unstored_route_tags(request, *config.root);
+    if (lost.empty())
+        lost = yfw_host::read_back_problem(request, reconciled, *config.root,
+                                           p.record().native_root_walker);
+    if (lost.empty()) return true;
+    err = {yfw_host::error_tag::invalid_value, {}, lost};
+    return false;
+}
+
+namespace {
+
+const yfw_map_node *child_tagged(const yfw_map_node &n, std::string_view tag) {
+    for (uint32_t i = 0; i < n.child_count; ++i)
+        if (n.children[i].tag != nullptr && tag == n.children[i].tag) return &n.children[i];
+    return nullptr;
+}
+
+// The prefixes of the static routes an OpenConfig filter selects, when it
+// names each one by its key (a content match on prefix); nullopt when it
+// selects static routes any other way (all of them, or by other leaves).
+std::optional<std::vector<std::string_view>> routes_named_by(const yfw_map_node &filter) {
+    if (filter.child_count == 0) return std::nullopt;
+    std::vector<std::string_view> prefixes;
+    for (uint32_t i = 0; i < filter.child_count; ++i) {
+        const yfw_map_node &routes = filter.children[i];
+        if (routes.tag == nullptr || std::string_view(routes.tag) != "static-routes") continue;
+        if (routes.child_count == 0) return std::nullopt;
+        for (uint32_t j = 0; j < routes.child_count; ++j) {
+            const yfw_map_node &route = routes.children[j];
+            const yfw_map_node *prefix = child_tagged(route, "prefix");
+            if (route.tag == nullptr || std::string_view(route.tag) != "static" ||
+                prefix == nullptr || prefix->value == nullptr || *prefix->value == '\0')
+                return std::nullopt;
+            prefixes.emplace_back(prefix->value);
+        }
+    }
+    return prefixes;
+}
+
+void copy_children(yfw_host::data_tree &t, yfw_host::data_node &to,
+                   const yfw_host::data_node &from) {
+    for (const yfw_host::data_node *c : from.children()) {
+        if (c->schema->is_key && from.schema->kind == yfw_host::schema_node::node_kind::list)
+            continue;
+        yfw_host::data_node *n = t.add(&to, c->schema);
+        if (c->schema->is_leaf()) t.set_value(n, c->value());
+        copy_children(t, *n, *c);
+        if (c->schema->kind == yfw_host::schema_node::node_kind::list) {
+            for (const yfw_host::data_node *k : c->children())
+                if (k->schema->is_key) t.set_value(t.add(n, k->schema), k->value());
+            t.index_entry(n);
+        }
+    }
+}
+
+// An answer to a filter that names its static routes by prefix is cut to
+// those routes. The walk's native paths may still name a leaf of every
+// route of a family (a read of set-tag asks for the tag of both families'
+// next-hop lists), which would select, and walk, a whole family of the
+// store to answer one route; such entries of the query are narrowed to the
+// routes named. A native route reads back as the static route of its
+// prefix and length, so nothing the answer keeps is lost.
+void narrow_to_routes(yfw_host::data_tree &query, const std::vector<std::string_view> &prefixes) {
+    std::vector<std::string_view> keys;
+    for (const char *family : {"vrfipv4", "vrfipv6"}) {
+        const yfw_host::schema_node *s = query.root->schema;
+        yfw_host::data_node *list = query.root;
+        for (const char *name :
+             {"default-vrf", "address-family", family, "vrf-unicast", "vrf-prefixes"}) {
+            s = s->child(name);
+            list = list != nullptr ? list->child(s) : nullptr;
+        }
+        if (list == nullptr) continue;
+        const yfw_host::schema_node *entry = s->child("vrf-prefix");
+        const bool ipv6 = std::string_view(family) == "vrfipv6";
+        for (yfw_host::data_node *e = list->first; e != nullptr;) {
+            yfw_host::data_node *next = e->next;
+            bool keyed = e->key_values(keys) &&
+                         std::none_of(keys.begin(), keys.end(), [](auto k) { return k.empty(); });
+            if (e->schema == entry && !keyed) {
+                for (std::string_view p : prefixes) {
+                    std::size_t slash = p.find('/');
+                    if (slash == std::string_view::npos ||
+                        (p.find(':') != std::string_view::npos) != ipv6)
+                        continue;
+                    std::vector<std::string_view> route{p.substr(0, slash), p.substr(slash + 1)};
+                    yfw_host::data_node *target = list->entry(entry, route);
+                    if (target == nullptr) target = query.add_entry(list, entry, route);
+                    copy_children(query, *target, *e);
+                }
+                query.remove(e);
+            }
+            e = next;
+        }
+        // A container left empty would select everything below it.
+        while (list != query.root && !list->has_children()) {
+            yfw_host::data_node *parent = list->parent;
+            query.remove(list);
+            list = parent;
+        }
+    }
+}
+
+}  // namespace
+
+std::optional<yfw_host::data_tree> read_query(const options &o, uint32_t kind,
+                                              const yfw_host::plugin &p,
+                                              yfw_host::request_tree &filter, walk_result &r) {
+    const auto &schema = yfw_host::yang_schema::get();
+    yfw_host::output_tree paths;
+    paths.record_adds(o.adds);
+    paths.keys_name_entries(&schema.native_root());
+    paths.expect_root(schema.native_root());
+    if (o.adds) std::cout << "# walk ox\n";
+    r = run_walk(o, kind, p.record().oc_root_walker, filter, paths);
+    if (o.adds) print_adds(paths);
+    if (r.rc != 0) return std::nullopt;
+    r = bind_output(paths, schema.native_root());
+    if (r.rc != 0) return std::nullopt;
+    // A filter whose walk named no native path (one for aggregates, say)
+    // selects nothing from the store.
+    if (paths.document().children.empty()) return yfw_host::data_tree::empty(schema.native_root());
+    std::string err;
+    auto query = yfw_host::document_of(paths, schema.native_root(), err);
+    if (!query) {  // bound already, so it cannot fail here
+        r = {yfw_host::store_apply_refused, err, yfw_host::error_tag::invalid_value, {}};
+        return std::nullopt;
+    }
+    if (auto named = routes_named_by(*filter.root())) narrow_to_routes(*query, *named);
+    return query;
+}
+
+std::optional<yfw_host::request_tree> select_for_read(const options &o, uint32_t kind,
+                                                      const yfw_host::plugin &p,
+                                                      yfw_host::request_tree &filter,
+                                                      const yfw_host::data_tree &config,
+                                                      walk_result &r) {
+    auto query = read_query(o, kind, p, filter, r);
+    if (!query) return std::nullopt;
+    if (!query->root->has_children())
+        return yfw_host::request_tree_of(*yfw_host::data_tree::empty(*config.root->schema).root);
+    return yfw_host::selection(*config.root, *query->root).request();
 }
 
 void print_unusable(const std::string &message, const char *tag) {

@@ -4,14 +4,20 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "data_tree.h"
 #include "document_reader.h"
+#include "running_store.h"
 #include "yfw_host.h"
 
 namespace ocmap {
+
+namespace netconf {
+struct server_options;
+}
 
 enum exit_status { exit_ok = 0, exit_refused = 1, exit_unusable = 2 };
 
@@ -98,15 +104,53 @@ walk_result run_walk(const options &o, uint32_t kind, yfw_map_walker_fn walker,
 // (with --adds: prints the adds instead). Returns the exit status.
 int answer(const options &o, uint32_t kind, yfw_map_walker_fn walker, yfw_host::request_tree &data,
            const yfw_map_node *filter);
+// The same into file, without --adds and without printing the refusal.
+walk_result write_answer(const options &o, uint32_t kind, yfw_map_walker_fn walker,
+                         yfw_host::request_tree &data, const yfw_map_node *filter, std::FILE *file);
+
+// The read pipeline's first half: the filter's walk names native paths,
+// the query (narrowed to the routes the filter names by prefix). A query
+// whose root has no children selects nothing. Nullopt with r set when the
+// walk is refused.
+std::optional<yfw_host::data_tree> read_query(const options &o, uint32_t kind,
+                                              const yfw_host::plugin &p,
+                                              yfw_host::request_tree &filter, walk_result &r);
+// The query selects from config the native walker's input (it holds copies
+// of the values).
+std::optional<yfw_host::request_tree> select_for_read(const options &o, uint32_t kind,
+                                                      const yfw_host::plugin &p,
+                                                      yfw_host::request_tree &filter,
+                                                      const yfw_host::data_tree &config,
+                                                      walk_result &r);
+
+// The edit pipeline: the mapping's walk of an OpenConfig edit into out
+// (whose document_of is then the native edit), and the native edit's
+// apply to config, which also refuses what would not be stored as asked:
+// a set-tag the store would lose with its route's next-hops, and a stored
+// route that would not read back (through p's native walker) as the
+// request gives it. On failure config may be partly edited.
+walk_result map_edit(const options &o, const yfw_host::plugin &p, yfw_host::request_tree &edit,
+                     yfw_host::output_tree &out);
+bool apply_mapped_edit(const std::string &name, yfw_host::data_tree &config,
+                       const yfw_host::out_node &native_edit, const yfw_map_node &request,
+                       const yfw_host::plugin &p, yfw_host::apply_error &err);
 
 // Binds an output tree to the schema of root (output_tree::bind). When the
 // plug-in wrote outside it, prints the error line and returns false.
 bool bind_or_refuse(yfw_host::output_tree &out, const yfw_host::schema_node &root);
+walk_result bind_output(yfw_host::output_tree &out, const yfw_host::schema_node &root);
 // The document an output tree holds (output_tree::document_of), or null
 // with the error line printed.
 yfw_host::out_node *document_or_refuse(yfw_host::output_tree &out,
                                        const yfw_host::schema_node &root);
+yfw_host::out_node *output_document(yfw_host::output_tree &out, const yfw_host::schema_node &root,
+                                    walk_result &r);
 
+// What a refusal says: the plug-in's last error (or the host's text for
+// its code) with where the walk stopped, and its NETCONF error tag (the
+// plug-in's, or the one of its code).
+std::string refusal_text(const walk_result &r);
+std::string refusal_tag(const walk_result &r);
 // "ocmap: error 0xXXXXXXXX: TEXT (tag: TAG)" on standard error, one line.
 void print_refusal(const walk_result &r);
 // "ocmap: MESSAGE (tag: TAG)" for what cannot be used at all.
@@ -120,5 +164,7 @@ void print_adds(const yfw_host::output_tree &out);
 int cmd_edit(const options &o);
 int cmd_read(const options &o, uint32_t kind);
 int cmd_to_oc(const options &o);
+// The NETCONF server on --store (serve.cpp).
+int cmd_serve(const options &o, const netconf::server_options &server);
 
 }  // namespace ocmap

@@ -4,7 +4,6 @@
 
 #include "common.h"
 #include "progress.h"
-#include "read_back.h"
 #include "running_store.h"
 
 namespace ocmap {
@@ -36,9 +35,7 @@ int cmd_edit(const options &o) {
 
     yfw_host::output_tree out;
     out.record_adds(o.adds);
-    out.keys_name_entries(&yfw_host::yang_schema::get().native_root());
-    out.expect_root(yfw_host::yang_schema::get().native_root());
-    walk_result r = run_walk(o, YFW_REQ_EDIT, plugin->record().oc_root_walker, *tree, out);
+    walk_result r = map_edit(o, *plugin, *tree, out);
     if (o.adds) print_adds(out);
     if (r.rc != 0) {
         print_refusal(r);
@@ -52,19 +49,7 @@ int cmd_edit(const options &o) {
     if (doc == nullptr) return exit_refused;
     yfw_host::apply_error err;
     progress::step(o.apply ? "applying the edit to " + o.store : "checking the edit");
-    const std::vector<std::string> reconciled =
-        yfw_host::stored_routes_named(*tree->root(), *config->root);
-    bool applied = yfw_host::apply_checked(o.store, *config, *doc, err);
-    if (applied) {
-        std::string lost = yfw_host::unstored_route_tags(*tree->root(), *config->root);
-        if (lost.empty())
-            lost = yfw_host::read_back_problem(*tree->root(), reconciled, *config->root,
-                                               plugin->record().native_root_walker);
-        if (!lost.empty()) {
-            err = {yfw_host::error_tag::invalid_value, {}, lost};
-            applied = false;
-        }
-    }
+    bool applied = apply_mapped_edit(o.store, *config, *doc, *tree->root(), *plugin, err);
     tree.reset();
     if (applied && o.apply) applied = yfw_host::write_store(o.store, *config, *lock, err);
     if (!applied) {

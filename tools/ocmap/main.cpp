@@ -9,6 +9,7 @@
 
 #include "common.h"
 #include "huge_pages.h"
+#include "netconf_server.h"
 #include "progress.h"
 
 #ifndef OCMAP_VERSION
@@ -80,6 +81,39 @@ int main(int argc, char **argv) {
     to_oc->add_flag("--state", o.state, "also the state leaves (request kind 10)");
     common(to_oc);
 
+    netconf::server_options server;
+    CLI::App *serve = app.add_subcommand(
+        "serve",
+        "NETCONF server over SSH (RFC 6241/6242) on --store: running and candidate datastores,\n"
+        "OpenConfig requests through the mapping, native requests directly");
+    serve
+        ->add_option("--store", o.store,
+                     "native running configuration the server keeps (XML rooted at "
+                     "router-static); a missing file is an empty configuration")
+        ->required();
+    serve->add_option("--listen", server.listen, "address to listen on")->capture_default_str();
+    serve->add_option("--port", server.port, "TCP port to listen on, 1 to 65535")
+        ->check(CLI::Range(1, 65535))
+        ->capture_default_str();
+    serve
+        ->add_option("--host-key", server.host_key,
+                     "SSH host key (a private key file); a new Ed25519 key is written there, "
+                     "mode 0600, when the file does not exist")
+        ->required();
+    serve->add_option("--user", server.user, "the one user name clients log in as")->required();
+    serve->add_option("--authorized-keys", server.authorized_keys,
+                      "OpenSSH authorized_keys file with the public keys the user may log in with");
+    serve->add_option("--password-file", server.password_file,
+                      "file whose first line is the crypt(3) hash of the user's password "
+                      "(e.g. from 'openssl passwd -6')");
+    serve->add_option("--plugin", o.plugin_path,
+                      "plug-in library (default: lib/libymap_oclocalrouting.so beside bin/)");
+    serve->footer(
+        "At least one of --authorized-keys and --password-file is needed; system users and\n"
+        "PAM are never consulted. Once clients can connect, one line 'ocmap: listening on\n"
+        "ADDR:PORT' goes to standard output. SIGTERM or SIGINT close the sessions and stop\n"
+        "the server; an edit in progress is finished or not started, never half written.");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -87,11 +121,19 @@ int main(int argc, char **argv) {
         return rc == 0 ? exit_ok : exit_unusable;
     }
 
-    rerun_with_huge_pages(argv, o.file, o.store);
-    progress::start(!o.trace && !o.debug);
+    // A server answers small requests for a long time: the huge-page run
+    // pays off for one pass over a large input, and would keep the
+    // server's memory in 2 MB pieces for its whole life; the progress line
+    // is for a terminal waiting on one command, and a server's standard
+    // error is its log.
+    if (!*serve) {
+        rerun_with_huge_pages(argv, o.file, o.store);
+        progress::start(!o.trace && !o.debug);
+    }
     int rc = exit_unusable;
     try {
-        rc = *edit         ? cmd_edit(o)
+        rc = *serve        ? cmd_serve(o, server)
+             : *edit       ? cmd_edit(o)
              : *get_config ? cmd_read(o, YFW_REQ_READ_CONFIG)
              : *get        ? cmd_read(o, YFW_REQ_READ_STATE)
                            : cmd_to_oc(o);

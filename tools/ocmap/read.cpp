@@ -30,31 +30,17 @@ int cmd_read(const options &o, uint32_t kind) {
     platform::sysdb_fill_on_first_search([&stored] { yfw_host::fill_database(stored); });
     auto plugin = load_plugin(o);
     if (!plugin) return exit_unusable;
-    const auto &schema = yfw_host::yang_schema::get();
-
-    yfw_host::output_tree paths;
-    paths.record_adds(o.adds);
-    paths.keys_name_entries(&schema.native_root());
-    paths.expect_root(schema.native_root());
-    if (o.adds) std::cout << "# walk ox\n";
-    walk_result r = run_walk(o, kind, plugin->record().oc_root_walker, *filter, paths);
-    if (o.adds) print_adds(paths);
+    walk_result r;
+    auto query = read_query(o, kind, *plugin, *filter, r);
     platform::sysdb_fill_on_first_search(nullptr);  // what it read is cut down next
-    if (r.rc != 0) {
+    if (!query) {
         print_refusal(r);
         return exit_refused;
     }
-    if (!bind_or_refuse(paths, schema.native_root())) return exit_refused;
-    // A filter whose walk named no native path (one for aggregates, say)
-    // selects nothing from the store.
-    bool named_nothing = paths.document().children.empty();
-    std::string err;
-    auto query = yfw_host::document_of(paths, schema.native_root(), err);
-    if (!query) return exit_refused;  // bound already, so it cannot fail here
-    if (named_nothing)
-        data->root()->child_count = 0;
-    else
+    if (query->root->has_children())
         yfw_host::keep_selected(*data->root(), *query->root);
+    else
+        data->root()->child_count = 0;
     query.reset();
     if (o.adds) std::cout << "# walk xo\n";
     return answer(o, kind, plugin->record().native_root_walker, *data, filter->root());
