@@ -16,72 +16,66 @@
 #define OCMAP_VERSION "unknown"
 #endif
 
-int main(int argc, char **argv) {
-    using namespace ocmap;
-    // Each step frees large buffers the next one needs again (input text,
-    // parsed trees, the output). Handing them back to the kernel in between
-    // only to fault them in once more costs more than the steps themselves.
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
-    mallopt(M_MMAP_THRESHOLD, 1 << 30);
-    CLI::App app{
-        "ocmap - translate OpenConfig static routes (local-routes) to the native\n"
-        "router-static model and back, through the oc-localrouting mapping plug-in."};
-    app.set_version_flag("--version", std::string("ocmap ") + OCMAP_VERSION);
-    app.require_subcommand(1);
-    app.footer(
-        "Requests and native data are XML or RFC 7951 JSON (a document whose first\n"
-        "character is '{'). Exit status: 0 success; 1 the mapping or the apply refused\n"
-        "the request (one line 'ocmap: error 0xXXXXXXXX: TEXT (tag: TAG)' on standard\n"
-        "error); 2 unusable input or arguments.");
+namespace {
 
-    options o;
-    auto common = [&o](CLI::App *sub) {
-        sub->add_option("--store", o.store,
-                        "native running configuration (XML rooted at router-static); "
-                        "a missing file is an empty configuration");
-        sub->add_flag("--adds", o.adds,
-                      "print the plug-in's output adds, one line each, instead of the document");
-        sub->add_flag("--trace", o.trace, "plug-in trace lines to standard error");
-        sub->add_flag("--debug", o.debug, "plug-in debug log (levels 0 and 3) to standard error");
-        sub->add_option("--format", o.format, "output format: xml, or json (RFC 7951)")
-            ->check(CLI::IsMember({"xml", "json"}))
-            ->default_str("xml");
-        sub->add_option("--plugin", o.plugin_path,
-                        "plug-in library (default: lib/libymap_oclocalrouting.so beside bin/)");
-        sub->add_option("--max-input", o.max_input,
-                        "largest input file or store read, e.g. 500M or 2G (default: an eighth "
-                        "of the memory the process may use)")
-            ->check([](const std::string &v) {
-                return parse_size(v) ? std::string() : "expected a size such as 500M or 2G";
-            });
-    };
+using namespace ocmap;
 
-    CLI::App *edit = app.add_subcommand("edit", "OpenConfig edit (request kind 1) -> native edit");
-    edit->add_option("FILE", o.file,
+// The options every batch subcommand takes.
+void add_common_options(CLI::App *sub, options &o) {
+    sub->add_option("--store", o.store,
+                    "native running configuration (XML rooted at router-static); "
+                    "a missing file is an empty configuration");
+    sub->add_flag("--adds", o.adds,
+                  "print the plug-in's output adds, one line each, instead of the document");
+    sub->add_flag("--trace", o.trace, "plug-in trace lines to standard error");
+    sub->add_flag("--debug", o.debug, "plug-in debug log (levels 0 and 3) to standard error");
+    sub->add_option("--format", o.format, "output format: xml, or json (RFC 7951)")
+        ->check(CLI::IsMember({"xml", "json"}))
+        ->default_str("xml");
+    sub->add_option("--plugin", o.plugin_path,
+                    "plug-in library (default: lib/libymap_oclocalrouting.so beside bin/)");
+    sub->add_option("--max-input", o.max_input,
+                    "largest input file or store read, e.g. 500M or 2G (default: an eighth "
+                    "of the memory the process may use)")
+        ->check([](const std::string &v) {
+            return parse_size(v) ? std::string() : "expected a size such as 500M or 2G";
+        });
+}
+
+struct subcommands {
+    CLI::App *edit, *get_config, *get, *to_oc, *serve;
+};
+
+subcommands add_batch_subcommands(CLI::App &app, options &o, subcommands subs) {
+    subs.edit = app.add_subcommand("edit", "OpenConfig edit (request kind 1) -> native edit");
+    subs.edit
+        ->add_option("FILE", o.file,
                      "NETCONF <config> or <local-routes> document, or JSON; - for stdin")
         ->required();
-    edit->add_flag("--apply", o.apply,
-                   "apply the native edit to --store (atomically, under a lock), only when the "
-                   "mapping succeeded");
-    common(edit);
+    subs.edit->add_flag("--apply", o.apply,
+                        "apply the native edit to --store (atomically, under a lock), only when "
+                        "the mapping succeeded");
+    add_common_options(subs.edit, o);
 
-    CLI::App *get_config = app.add_subcommand(
+    subs.get_config = app.add_subcommand(
         "get-config", "OpenConfig read of configuration (kind 0), answered from --store");
-    get_config->add_option("FILE", o.file,
-                           "subtree filter; none = all of local-routes; - for stdin");
-    common(get_config);
+    subs.get_config->add_option("FILE", o.file,
+                                "subtree filter; none = all of local-routes; - for stdin");
+    add_common_options(subs.get_config, o);
 
-    CLI::App *get = app.add_subcommand("get", "the same with operational state (kind 10)");
-    get->add_option("FILE", o.file, "subtree filter; none = all of local-routes; - for stdin");
-    common(get);
+    subs.get = app.add_subcommand("get", "the same with operational state (kind 10)");
+    subs.get->add_option("FILE", o.file, "subtree filter; none = all of local-routes; - for stdin");
+    add_common_options(subs.get, o);
 
-    CLI::App *to_oc = app.add_subcommand("to-oc", "native router-static data -> OpenConfig data");
-    to_oc->add_option("FILE", o.file, "native data rooted at router-static; - for stdin")
+    subs.to_oc = app.add_subcommand("to-oc", "native router-static data -> OpenConfig data");
+    subs.to_oc->add_option("FILE", o.file, "native data rooted at router-static; - for stdin")
         ->required();
-    to_oc->add_flag("--state", o.state, "also the state leaves (request kind 10)");
-    common(to_oc);
+    subs.to_oc->add_flag("--state", o.state, "also the state leaves (request kind 10)");
+    add_common_options(subs.to_oc, o);
+    return subs;
+}
 
-    netconf::server_options server;
+CLI::App *add_serve(CLI::App &app, options &o, netconf::server_options &server) {
     CLI::App *serve = app.add_subcommand(
         "serve",
         "NETCONF server over SSH (RFC 6241/6242) on --store: running and candidate datastores,\n"
@@ -113,7 +107,47 @@ int main(int argc, char **argv) {
         "PAM are never consulted. Once clients can connect, one line 'ocmap: listening on\n"
         "ADDR:PORT' goes to standard output. SIGTERM or SIGINT close the sessions and stop\n"
         "the server; an edit in progress is finished or not started, never half written.");
+    return serve;
+}
 
+int run(const subcommands &subs, const options &o, const netconf::server_options &server) {
+    try {
+        return *subs.serve        ? cmd_serve(o, server)
+               : *subs.edit       ? cmd_edit(o)
+               : *subs.get_config ? cmd_read(o, YFW_REQ_READ_CONFIG)
+               : *subs.get        ? cmd_read(o, YFW_REQ_READ_STATE)
+                                  : cmd_to_oc(o);
+    } catch (const std::bad_alloc &) {
+        // Within the input limit this should not happen; when it does, a
+        // clear line and nothing written beats an abort.
+        print_unusable("out of memory (lower --max-input, or give the process more memory)",
+                       yfw_host::error_tag::resource_denied);
+        return exit_unusable;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    // Each step frees large buffers the next one needs again (input text,
+    // parsed trees, the output). Handing them back to the kernel in between
+    // only to fault them in once more costs more than the steps themselves.
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    CLI::App app{
+        "ocmap - translate OpenConfig static routes (local-routes) to the native\n"
+        "router-static model and back, through the oc-localrouting mapping plug-in."};
+    app.set_version_flag("--version", std::string("ocmap ") + OCMAP_VERSION);
+    app.require_subcommand(1);
+    app.footer(
+        "Requests and native data are XML or RFC 7951 JSON (a document whose first\n"
+        "character is '{'). Exit status: 0 success; 1 the mapping or the apply refused\n"
+        "the request (one line 'ocmap: error 0xXXXXXXXX: TEXT (tag: TAG)' on standard\n"
+        "error); 2 unusable input or arguments.");
+    options o;
+    netconf::server_options server;
+    subcommands subs = add_batch_subcommands(app, o, {});
+    subs.serve = add_serve(app, o, server);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -126,24 +160,11 @@ int main(int argc, char **argv) {
     // server's memory in 2 MB pieces for its whole life; the progress line
     // is for a terminal waiting on one command, and a server's standard
     // error is its log.
-    if (!*serve) {
+    if (!*subs.serve) {
         rerun_with_huge_pages(argv, o.file, o.store);
         progress::start(!o.trace && !o.debug);
     }
-    int rc = exit_unusable;
-    try {
-        rc = *serve        ? cmd_serve(o, server)
-             : *edit       ? cmd_edit(o)
-             : *get_config ? cmd_read(o, YFW_REQ_READ_CONFIG)
-             : *get        ? cmd_read(o, YFW_REQ_READ_STATE)
-                           : cmd_to_oc(o);
-    } catch (const std::bad_alloc &) {
-        // Within the input limit this should not happen; when it does, a
-        // clear line and nothing written beats an abort.
-        print_unusable("out of memory (lower --max-input, or give the process more memory)",
-                       yfw_host::error_tag::resource_denied);
-        rc = exit_unusable;
-    }
+    int rc = run(subs, o, server);
     // A document that did not reach standard output (a full disk, a closed
     // pipe) is a failure, whatever the command did.
     if (!output_complete()) rc = exit_unusable;
