@@ -159,12 +159,12 @@ struct read_only_ranges {
                 return 0;
             },
             this);
+        std::sort(ranges.begin(), ranges.end());
     }
     bool contains(const void *p) const {
         auto a = reinterpret_cast<uintptr_t>(p);
-        for (const auto &[from, to] : ranges)
-            if (a >= from && a < to) return true;
-        return false;
+        auto after = std::upper_bound(ranges.begin(), ranges.end(), std::make_pair(a, UINTPTR_MAX));
+        return after != ranges.begin() && a < std::prev(after)->second;
     }
 };
 
@@ -183,6 +183,8 @@ const output_tree::path_info &output_tree::path_of(const char *path, std::string
     if (slot.path == path && slot.ns == ns.data()) {
         // A path the plug-in built in a buffer may have changed since.
         if (slot.literal || std::strcmp(path, slot.info->text.data()) == 0) return *slot.info;
+        slot.info = &path_by_text(path, ns);
+        return *slot.info;
     }
     const path_info &info = path_by_text(path, ns);
     slot = {path, ns.data(), &info, read_only(path)};
