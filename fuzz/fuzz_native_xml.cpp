@@ -1,8 +1,9 @@
-// Native router-static XML, both ways ocmap takes it: as to-oc data (parsed
-// without the schema, straight into the native walker) and as a running
-// configuration (checked against the schema and loaded into the
-// configuration database). A configuration that loads must also survive
-// being written and read back unchanged, as edit --apply relies on.
+// Native router-static XML, both ways ocmap takes it: read straight into
+// the native walker's input (to-oc, and a store for get-config) and read
+// into the store's tree (the store of an edit and of the server, loaded into
+// the configuration database). The two readers make the same checks and
+// the same tree; a configuration that loads must also survive being
+// written and read back unchanged, as edit --apply relies on.
 // First byte: '0' configuration, '1' with state; '2', '3' the same with the
 // debug log and the trace on.
 #include "document_reader.h"
@@ -17,15 +18,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string_view text = oclr_fuzz::body_of(data, size);
 
     const auto &root = yfw_host::yang_schema::get().native_root();
-    yfw_host::input_error serr;
+    yfw_host::input_error serr, derr;
     auto config =
         yfw_host::read_data_document(text, "store.xml", root, yfw_host::document_role::data, serr);
+    auto direct = yfw_host::read_request_document(text, "store.xml", root,
+                                                  yfw_host::document_role::data, derr, true);
+    if (config.has_value() != direct.has_value())
+        std::fprintf(stderr, "store's tree: %s\nwalker's input: %s\n", serr.text().c_str(),
+                     derr.text().c_str());
+    OCLR_FUZZ_CHECK(config.has_value() == direct.has_value());
     if (!config) {
-        OCLR_FUZZ_CHECK(!serr.message.empty());
+        OCLR_FUZZ_CHECK(!serr.message.empty() && !derr.message.empty());
         return 0;
     }
-    yfw_host::request_tree tree = yfw_host::request_tree_of(*config->root);
-    oclr_fuzz::run_native_data(tree, mode);
+    OCLR_FUZZ_CHECK(oclr_fuzz::dump(*yfw_host::request_tree_of(*config->root).root()) ==
+                    oclr_fuzz::dump(*direct->root()));
+    oclr_fuzz::run_native_data(*direct, mode);
     yfw_host::input_error lerr;
     (void)yfw_host::load_native_store(*config->root, "store.xml", lerr);
 

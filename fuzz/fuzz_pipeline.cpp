@@ -305,6 +305,21 @@ void run_oc_request(yfw_host::request_tree &request, request_mode mode) {
     check_valid_answer(*oc);
 }
 
+std::string dump(const yfw_map_node &n) {
+    std::string s = std::string(n.tag != nullptr ? n.tag : "?");
+    if (n.value != nullptr) s += std::string(" = ") + n.value;
+    s += '\n';
+    for (uint32_t i = 0; i < n.child_count; ++i) {
+        std::string c = dump(n.children[i]);
+        for (std::size_t at = 0; at < c.size();) {
+            std::size_t end = c.find('\n', at);
+            s += "  " + c.substr(at, end + 1 - at);
+            at = end + 1;
+        }
+    }
+    return s;
+}
+
 void run_native_data(yfw_host::request_tree &data, request_mode mode) {
     runtime &r = rt();
     yfw_host::output_tree out;

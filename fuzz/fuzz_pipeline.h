@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "data_tree.h"
@@ -53,6 +54,9 @@ void reset_state();
 // to a copy of the store, for a read the selection from the store and the
 // native walk back to OpenConfig, and the documents in both formats.
 void run_oc_request(yfw_host::request_tree &request, request_mode mode);
+
+// A request tree as text, one node a line (tag, value), for comparing trees.
+std::string dump(const yfw_map_node &n);
 
 // ocmap to-oc over native data: the native walk and the OpenConfig document.
 void run_native_data(yfw_host::request_tree &data, request_mode mode);
