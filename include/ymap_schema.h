@@ -6,6 +6,7 @@
 #define OC_LR_YMAP_SCHEMA_H
 
 #include <stdint.h>
+#include <string.h>
 
 #include "yfw_map.h"
 
@@ -40,6 +41,28 @@ struct schema_tree {
     uint32_t children_count;
     const char *ns;  // the module's namespace
 };
+
+// The row of the child of `parent` whose tag is exactly `tag`, or no_node.
+// The search starts at child position `next` and wraps around; a match moves
+// `next` past itself. A node's children mostly arrive in schema order, so the
+// first row looked at is usually the one, and a first-letter test settles
+// most of the others without a comparison call. Only a candidate: the
+// walkers leave the final word on a tag to the framework's comparison.
+inline uint16_t exact_child(const schema_node *nodes, const uint16_t *children,
+                            const schema_node &parent, const char *tag, uint16_t &next) {
+    const uint16_t count = parent.child_count;
+    uint16_t k = next < count ? next : 0;
+    for (uint16_t seen = 0; seen < count; ++seen) {
+        const uint16_t row = children[parent.first_child + k];
+        const char *candidate = nodes[row].tag;
+        if (candidate[0] == tag[0] && strcmp(candidate, tag) == 0) {
+            next = static_cast<uint16_t>(k + 1);
+            return row;
+        }
+        if (++k == count) k = 0;
+    }
+    return no_node;
+}
 
 // Build-time check of a generated table: every row's children point back
 // at it one level deeper, every row but the root is some row's child, and

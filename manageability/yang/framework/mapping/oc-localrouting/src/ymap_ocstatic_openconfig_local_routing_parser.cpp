@@ -84,11 +84,21 @@ uint16_t child_row(const schema_node &parent, uint16_t k) {
     return table::children[parent.first_child + k];
 }
 
-uint16_t schema_child(const yfw_map_ctx *ctx, const schema_node &parent, const char *tag) {
+// The visible child schema node whose tag is the given one. The exact
+// candidate costs one framework comparison; any other tag is compared with
+// every child in schema order, so that the framework's comparison alone
+// decides what it matches. `next` is the caller's position hint.
+uint16_t schema_child(const yfw_map_ctx *ctx, const schema_node &parent, const char *tag,
+                      uint16_t &next) {
+    const uint16_t row = ymap::exact_child(table::nodes, table::children, parent, tag, next);
+    if (row != ymap::no_node && visible(ctx, table::nodes[row]) &&
+        yfw_map_do_these_match(tag, table::nodes[row].tag))
+        return row;
     for (uint16_t k = 0; k < parent.child_count; ++k) {
-        uint16_t row = child_row(parent, k);
-        if (yfw_map_do_these_match(tag, table::nodes[row].tag) && visible(ctx, table::nodes[row]))
-            return row;
+        const uint16_t other = child_row(parent, k);
+        if (yfw_map_do_these_match(tag, table::nodes[other].tag) &&
+            visible(ctx, table::nodes[other]))
+            return other;
     }
     return ymap::no_node;
 }
@@ -123,13 +133,14 @@ ymap_result dispatch_other(ymap::frame &fr, const schema_node &parent, yfw_map_n
 ymap_result dispatch_children(ymap::frame &fr, const schema_node &parent, yfw_map_node *children,
                               uint32_t count, yfw_map_datatree *tree) {
     ymap_result rc = YMAP_OK;
+    uint16_t next = 0;
     for (uint32_t i = 0; i < count && rc == YMAP_OK; ++i) {
         yfw_map_node *child = &children[i];
         if (child->tag == nullptr) {
             YMAP_ERR(fr, "Tag name is not available!");
             return YMAP_ERR_BAD_REQUEST;
         }
-        uint16_t row = schema_child(fr.ctx, parent, child->tag);
+        uint16_t row = schema_child(fr.ctx, parent, child->tag, next);
         rc = row != ymap::no_node ? walk(fr.ctx, row, child, tree)
                                   : dispatch_other(fr, parent, child, tree);
     }
@@ -263,6 +274,7 @@ ymap_result dispatch_entry(ymap::frame &fr, const schema_node &n, yfw_map_node *
     uint32_t count;
     if (!take_children(fr, entry, children, count)) return YMAP_ERR_BAD_REQUEST;
     ymap_result rc = YMAP_OK;
+    uint16_t next = 0;
     for (uint32_t i = 0; i < count && rc == YMAP_OK; ++i) {
         yfw_map_node *child = &children[i];
         if (child->tag == nullptr) {
@@ -288,7 +300,7 @@ ymap_result dispatch_entry(ymap::frame &fr, const schema_node &n, yfw_map_node *
             continue;
         }
         if (delete_pass) continue;
-        uint16_t row = schema_child(ctx, n, child->tag);
+        uint16_t row = schema_child(ctx, n, child->tag, next);
         if (row != ymap::no_node) {
             rc = walk(ctx, row, child, tree);
             notes.non_key_child = true;
