@@ -308,7 +308,7 @@ const char *cerr_strerror(uint32_t code) {
 
 namespace platform {
 
-void sysdb_write(const std::string &absolute_path, std::vector<uint8_t> data) {
+void sysdb_write(std::string absolute_path, std::vector<uint8_t> data) {
     database &d = db();
     std::lock_guard lock(d.mutex);
     // A store is loaded in its own order, which is mostly the database's:
@@ -316,7 +316,7 @@ void sysdb_write(const std::string &absolute_path, std::vector<uint8_t> data) {
     auto hint = d.entries.empty() || d.entries.rbegin()->first < absolute_path
                     ? d.entries.end()
                     : d.entries.lower_bound(absolute_path);
-    d.entries.insert_or_assign(hint, absolute_path, std::move(data));
+    d.entries.insert_or_assign(hint, std::move(absolute_path), std::move(data));
 }
 
 void sysdb_clear() {
