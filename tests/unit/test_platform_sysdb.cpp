@@ -105,8 +105,11 @@ TEST_F(sysdb_test, route_pattern_sees_only_its_own_routes_next_hops) {
 }
 
 TEST_F(sysdb_test, pattern_components_and_trailing_slash) {
+    // The deep ones have more components than a pattern keeps without
+    // allocating.
     for (const char *p :
-         {"a/b", "a/b/c", "a/bc/d", "a/x/c", "a/b/c/d", "r/0x0,0x0/n/k", "r/nocomma/n/k", "ab/c"})
+         {"a/b", "a/b/c", "a/bc/d", "a/x/c", "a/b/c/d", "r/0x0,0x0/n/k", "r/nocomma/n/k", "ab/c",
+          "d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16/17", "d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/x"})
         platform::sysdb_write(root + p, {});
     struct row {
         const char *pattern;
@@ -122,6 +125,11 @@ TEST_F(sysdb_test, pattern_components_and_trailing_slash) {
         {".*/c", {"ab/c"}},
         {"r/.*,.*/n/", {"r/0x0,0x0/n/k"}},
         {"a/b/c/", {"a/b/c/d"}},
+        {"d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16/17",
+         {"d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16/17"}},
+        {"d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16/.*",
+         {"d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16/17"}},
+        {"d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/.*", {"d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/x"}},
     };
     for (const auto &r : rows) {
         std::vector<std::string> expected;
