@@ -367,9 +367,29 @@ struct working_table {
     };
     piece_rows known[8];
     uint32_t known_count;
+
+    // Bits of the first `n` rows whose path holds `piece`.
+    uint32_t holding(const char *piece, uint32_t n) {
+        uint32_t found = 0;
+        bool seen = false;
+        for (uint32_t k = 0; k < known_count && !seen; ++k)
+            if (known[k].piece == piece) {
+                found = known[k].rows;
+                seen = true;
+            }
+        if (!seen) {
+            for (uint32_t i = 0; i < count; ++i)
+                if (strstr(rows[i].path, piece) != nullptr) found |= 1u << i;
+            if (known_count < sizeof known / sizeof known[0]) known[known_count++] = {piece, found};
+        }
+        return found & ((1u << n) - 1);
+    }
 };
 
-thread_local working_table nexthops_use, index_use, metric_use;
+struct working_tables {
+    working_table nexthops, index, metric;
+};
+thread_local working_tables working;
 
 working_table &fresh_use(working_table &t, const ymap_cond_entry *table, uint32_t n) {
     if (t.count == 0) {
@@ -380,33 +400,13 @@ working_table &fresh_use(working_table &t, const ymap_cond_entry *table, uint32_
     return t;
 }
 
-working_table *working_table_of(const ymap_cond_entry *rows) {
-    for (working_table *t : {&nexthops_use, &index_use, &metric_use})
-        if (rows == t->rows && t->count != 0) return t;
+// The working table the first `count` rows belong to; null for rows of any
+// other caller, which are tested row by row.
+working_table *working_table_of(const ymap_cond_entry *rows, uint32_t count) {
+    working_tables &all = working;
+    for (working_table *t : {&all.nexthops, &all.index, &all.metric})
+        if (rows == t->rows && t->count != 0 && count <= t->count) return t;
     return nullptr;
-}
-
-// Bits of the first `count` rows whose path holds `piece`; null when the
-// rows are not a working table, whose answers can be remembered.
-bool rows_holding(const ymap_cond_entry *rows, uint32_t count, const char *piece,
-                  uint32_t &holding) {
-    working_table *t = working_table_of(rows);
-    if (t == nullptr || count > t->count) return false;
-    uint32_t found = 0;
-    bool known = false;
-    for (uint32_t k = 0; k < t->known_count && !known; ++k)
-        if (t->known[k].piece == piece) {
-            found = t->known[k].rows;
-            known = true;
-        }
-    if (!known) {
-        for (uint32_t i = 0; i < t->count; ++i)
-            if (strstr(t->rows[i].path, piece) != nullptr) found |= 1u << i;
-        if (t->known_count < sizeof t->known / sizeof t->known[0])
-            t->known[t->known_count++] = {piece, found};
-    }
-    holding = found & ((1u << count) - 1);
-    return true;
 }
 
 void mark(ymap_cond_entry *rows, uint32_t count, uint32_t row) {
@@ -424,11 +424,8 @@ const char *family_piece(uint32_t is_ipv4) {
 // The first row of the family whose path holds `leaf` ("<list>/<leaf>").
 void mark_family_row(ymap_cond_entry *rows, uint32_t count, uint32_t is_ipv4, const char *leaf) {
     const char *family = family_piece(is_ipv4);
-    uint32_t in_family = 0;
-    uint32_t with_leaf = 0;
-    if (rows_holding(rows, count, family, in_family) &&
-        rows_holding(rows, count, leaf, with_leaf)) {
-        if (const uint32_t both = in_family & with_leaf; both != 0)
+    if (working_table *t = working_table_of(rows, count); t != nullptr) {
+        if (const uint32_t both = t->holding(family, count) & t->holding(leaf, count); both != 0)
             rows[__builtin_ctz(both)].selected = 1;
         return;
     }
@@ -530,7 +527,7 @@ ymap_result index_leaf(yfw_map_ctx *ctx, yfw_map_node *node, yfw_map_datatree *t
         // An auto index names the entry by its keys; it has no index leaf.
         YMAP_TRC(fr, "Need not map index, as it is auto index");
     } else {
-        working_table &t = fresh_use(index_use, index_table, leaf_rows);
+        working_table &t = fresh_use(working.index, index_table, leaf_rows);
         rc = oc_index_cond_manual_callback(ctx, t.count, t.rows);
         rc = add_marked_leaf_rows(ctx, tree, node, t, rc);
     }
@@ -549,8 +546,8 @@ YMAP_EXPORT ymap_result oc_nexthops_cond_manual_callback(yfw_map_ctx *ctx, uint3
     YMAP_CHECK_ARGS(fr, rows, ctx->req_ctx);
     if (const oc_lr_prefix_type *rec = record_of(ctx); rec != nullptr) {
         const char *family = family_piece(rec->is_ipv4);
-        uint32_t in_family = 0;
-        if (rows_holding(rows, row_count, family, in_family)) {
+        if (working_table *t = working_table_of(rows, row_count); t != nullptr) {
+            const uint32_t in_family = t->holding(family, row_count);
             for (uint32_t i = 0; i < row_count; ++i)
                 if (in_family & (1u << i)) rows[i].selected = 1;
         } else {
@@ -636,7 +633,7 @@ YMAP_EXPORT ymap_result OC_LR_OX(cont_lvla_localroutes_static_nexthops)(yfw_map_
     (void)child_count;
     YMAP_FRAME(fr, ctx, __func__);
     YMAP_CHECK_ARGS(fr, node, tree);
-    working_table &t = fresh_use(nexthops_use, nexthops_table, nexthops_rows);
+    working_table &t = fresh_use(working.nexthops, nexthops_table, nexthops_rows);
     oc_lr_prefix_type *rec = record_of(ctx);
     if (rec != nullptr && node->operation == YFW_OP_REPLACE) {
         // The entries are re-created; without a tag in the request they
@@ -857,7 +854,7 @@ YMAP_EXPORT ymap_result OC_LR_OX(leaf_lvla_localroutes_config_metric)(yfw_map_ct
                                                                       yfw_map_datatree *tree) {
     YMAP_FRAME(fr, ctx, __func__);
     YMAP_CHECK_ARGS(fr, node, tree);
-    working_table &t = fresh_use(metric_use, metric_table, leaf_rows);
+    working_table &t = fresh_use(working.metric, metric_table, leaf_rows);
     const oc_lr_prefix_type *rec = record_of(ctx);
     // Already written with the entry's other attributes, or the entry went.
     if (rec == nullptr || rec->metric_written) {
