@@ -44,15 +44,30 @@ constexpr uint32_t entry_type_tuple = 1;
 // Private to this runtime: the store could not allocate a search result.
 constexpr uint32_t sysdb_err_no_memory = 0x40818c00u;
 
+using entry_map = std::map<std::string, std::vector<uint8_t>, std::less<>>;
+using entry_iterator = entry_map::const_iterator;
+
+// The last search and the entries it matched. A route's next-hops and its
+// tag are looked up one after another with the same pattern; as long as
+// nothing was written in between, the same entries match.
+struct last_search {
+    const sysdb_conn *conn = nullptr;
+    std::string pattern;
+    uint64_t generation = 0;
+    std::vector<entry_iterator> found;
+};
+
 struct database {
     std::mutex mutex;
-    std::map<std::string, std::vector<uint8_t>, std::less<>> entries;
+    entry_map entries;
+    uint64_t generation = 1;  // changes with every write and clear
     // Connections live as long as the process: the plug-in keeps its handle
     // in a global and never unbinds.
     std::map<std::string, std::unique_ptr<sysdb_conn>, std::less<>> connections;
     bool recording = false;
     std::vector<std::string> searches;
     std::function<void()> pending_fill;  // see sysdb_fill_on_first_search
+    last_search last;
 };
 
 // Never destroyed, so a search from another library's static destructor
@@ -180,8 +195,6 @@ struct search_pattern {
     }
 };
 
-using entry_iterator = std::map<std::string, std::vector<uint8_t>, std::less<>>::const_iterator;
-
 // The entries a pattern names, in key order, into `found` (cleared first).
 void collect(const database &d, const std::string &root, std::string_view pattern_text,
              std::vector<entry_iterator> &found) {
@@ -258,8 +271,15 @@ uint32_t sysdb_find_data(sysdb_connid_t conn, const char *pattern, const char *,
         }
         if (d.recording) d.searches.emplace_back(pattern);
         if (conn == nullptr || !is_connection(d, conn)) return SYSDB_ERR_NOT_BOUND;
-        std::vector<entry_iterator> found;
-        collect(d, conn->root, pattern, found);
+        last_search &last = d.last;
+        if (last.generation != d.generation || last.conn != conn || last.pattern != pattern) {
+            last.generation = 0;  // in case the search throws
+            collect(d, conn->root, pattern, last.found);
+            last.conn = conn;
+            last.pattern.assign(pattern);
+            last.generation = d.generation;
+        }
+        const std::vector<entry_iterator> &found = last.found;
         if (found.empty()) return SYSDB_ERR_NOT_FOUND;
         auto result = copy_out(found);
         lock.unlock();
@@ -317,12 +337,14 @@ void sysdb_write(std::string absolute_path, std::vector<uint8_t> data) {
                     ? d.entries.end()
                     : d.entries.lower_bound(absolute_path);
     d.entries.insert_or_assign(hint, std::move(absolute_path), std::move(data));
+    ++d.generation;
 }
 
 void sysdb_clear() {
     database &d = db();
     std::lock_guard lock(d.mutex);
     d.entries.clear();
+    ++d.generation;
     d.pending_fill = nullptr;
 }
 

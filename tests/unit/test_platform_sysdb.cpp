@@ -102,6 +102,13 @@ TEST_F(sysdb_test, route_pattern_sees_only_its_own_routes_next_hops) {
     EXPECT_EQ(miss.rc, 0x40818600u);
     EXPECT_EQ(miss.count, 0u);
     EXPECT_STREQ(cerr_strerror(miss.rc), "sysdb: no such entry");
+
+    // The same search again after a write, and after a clear, sees the change.
+    ASSERT_EQ(platform::sysdb_write_next_hop(hop(true, "10.0.0.0", 24, "", "192.0.2.4")), 0u);
+    EXPECT_EQ(keys(v4 + "0x0a000000/0x18/.*,.*/nexthop/"),
+              (std::vector<std::string>{"________,0xc0000204,________"}));
+    platform::sysdb_clear();
+    EXPECT_EQ(find(v4 + "0x0a000000/0x18/.*,.*/nexthop/").rc, SYSDB_ERR_NOT_FOUND);
 }
 
 TEST_F(sysdb_test, pattern_components_and_trailing_slash) {
