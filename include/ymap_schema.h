@@ -6,7 +6,6 @@
 #define OC_LR_YMAP_SCHEMA_H
 
 #include <stdint.h>
-#include <string.h>
 
 #include "yfw_map.h"
 
@@ -42,20 +41,21 @@ struct schema_tree {
     const char *ns;  // the module's namespace
 };
 
-// The row of the child of `parent` whose tag is exactly `tag`, or no_node.
+// The row of the child of `parent` that `accept` takes for `tag`, or
+// no_node, asking only about rows whose tag starts with the tag's letter.
 // The search starts at child position `next` and wraps around; a match moves
-// `next` past itself. A node's children mostly arrive in schema order, so the
-// first row looked at is usually the one, and a first-letter test settles
-// most of the others without a comparison call. Only a candidate: the
-// walkers leave the final word on a tag to the framework's comparison.
-inline uint16_t exact_child(const schema_node *nodes, const uint16_t *children,
-                            const schema_node &parent, const char *tag, uint16_t &next) {
+// `next` past itself. A node's children mostly arrive in schema order, so
+// the first row asked about is usually the one, and the first-letter test
+// settles most others without a call.
+template <typename Accept>
+inline uint16_t child_by_tag(const schema_node *nodes, const uint16_t *children,
+                             const schema_node &parent, const char *tag, uint16_t &next,
+                             Accept accept) {
     const uint16_t count = parent.child_count;
     uint16_t k = next < count ? next : 0;
     for (uint16_t seen = 0; seen < count; ++seen) {
         const uint16_t row = children[parent.first_child + k];
-        const char *candidate = nodes[row].tag;
-        if (candidate[0] == tag[0] && strcmp(candidate, tag) == 0) {
+        if (nodes[row].tag[0] == tag[0] && accept(nodes[row])) {
             next = static_cast<uint16_t>(k + 1);
             return row;
         }

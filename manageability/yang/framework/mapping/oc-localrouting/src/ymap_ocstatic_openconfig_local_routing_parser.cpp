@@ -84,16 +84,19 @@ uint16_t child_row(const schema_node &parent, uint16_t k) {
     return table::children[parent.first_child + k];
 }
 
-// The visible child schema node whose tag is the given one. The exact
-// candidate costs one framework comparison; any other tag is compared with
-// every child in schema order, so that the framework's comparison alone
-// decides what it matches. `next` is the caller's position hint.
+// The visible child schema node whose tag is the given one, by the
+// framework's comparison. Only the rows with the tag's first letter are
+// compared, from the caller's position hint `next` on; a tag that none of
+// them matches is compared with every child in schema order, so that the
+// framework's comparison alone decides what it matches.
 uint16_t schema_child(const yfw_map_ctx *ctx, const schema_node &parent, const char *tag,
                       uint16_t &next) {
-    const uint16_t row = ymap::exact_child(table::nodes, table::children, parent, tag, next);
-    if (row != ymap::no_node && visible(ctx, table::nodes[row]) &&
-        yfw_map_do_these_match(tag, table::nodes[row].tag))
-        return row;
+    auto visible_tag = [ctx, tag](const schema_node &c) {
+        return visible(ctx, c) && yfw_map_do_these_match(tag, c.tag) != 0;
+    };
+    const uint16_t row =
+        ymap::child_by_tag(table::nodes, table::children, parent, tag, next, visible_tag);
+    if (row != ymap::no_node) return row;
     for (uint16_t k = 0; k < parent.child_count; ++k) {
         const uint16_t other = child_row(parent, k);
         if (yfw_map_do_these_match(tag, table::nodes[other].tag) &&

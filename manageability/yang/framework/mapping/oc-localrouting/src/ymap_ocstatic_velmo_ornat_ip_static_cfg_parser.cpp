@@ -20,13 +20,16 @@ namespace table = ymap::xo_schema;
 
 ymap_result walk(yfw_map_ctx *ctx, uint16_t row, yfw_map_node *node, yfw_map_datatree *tree);
 
-// The row of the child schema node whose tag is the given one. The exact
-// candidate costs one framework comparison; a tag without one is compared
-// with every child in schema order, so that the framework's comparison
-// alone decides what it matches. `next` is the dispatch's position hint.
+// The row of the child schema node whose tag is the given one, by the
+// framework's comparison. Only the rows with the tag's first letter are
+// compared, from the dispatch's position hint `next` on; a tag that none of
+// them matches is compared with every child in schema order, so that the
+// framework's comparison alone decides what it matches.
 uint16_t schema_child(const schema_node &parent, const char *tag, uint16_t &next) {
-    const uint16_t row = ymap::exact_child(table::nodes, table::children, parent, tag, next);
-    if (row != ymap::no_node && yfw_map_do_these_match(tag, table::nodes[row].tag)) return row;
+    auto same_tag = [tag](const schema_node &c) { return yfw_map_do_these_match(tag, c.tag) != 0; };
+    const uint16_t row =
+        ymap::child_by_tag(table::nodes, table::children, parent, tag, next, same_tag);
+    if (row != ymap::no_node) return row;
     for (uint16_t k = 0; k < parent.child_count; ++k) {
         const uint16_t other = table::children[parent.first_child + k];
         if (yfw_map_do_these_match(tag, table::nodes[other].tag)) return other;
