@@ -17,6 +17,8 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <string_view>
+
 #include "oc_lr_types.h"
 #include "ymap_frame.h"
 #include "ymap_ocstatic_oclocalrouting.h"
@@ -45,21 +47,44 @@ constexpr uint32_t absent_number = 0xffffffffu;
 constexpr uint32_t no_key_form = 0xffffffffu;
 constexpr char tuple_format[] = "%d%d%d%d%d%d%d%d%s%s%d%s";
 
+// A native path below a family's container, spelled out for both families:
+// the callbacks ask for these on every next-hop leaf, and writing one is a
+// single copy of a constant.
+struct family_path {
+    std::string_view ipv4;
+    std::string_view ipv6;
+
+    // out holds OC_LR_NATIVE_PATH bytes, which every path here fits.
+    void copy(uint32_t is_ipv4, char *out) const {
+        const std::string_view text = is_ipv4 != 0 ? ipv4 : ipv6;
+        memcpy(out, text.data(), text.size());
+        out[text.size()] = '\0';
+    }
+};
+
+#define OC_LR_UTIL_BASE "/router-static/default-vrf/address-family/"
 #define OC_LR_UTIL_TABLE "/vrf-unicast/vrf-prefixes/vrf-prefix/vrf-route/vrf-next-hop-table"
-constexpr char path_base[] = "/router-static/default-vrf/address-family/";
-constexpr char piece_prefix_list[] = "/vrf-unicast/vrf-prefixes/vrf-prefix";
-constexpr char piece_nexthop_table[] = OC_LR_UTIL_TABLE;
-constexpr char piece_list_both[] = OC_LR_UTIL_TABLE "/vrf-next-hop-interface-name-next-hop-address";
-constexpr char piece_list_intf[] = OC_LR_UTIL_TABLE "/vrf-next-hop-interface-name";
-constexpr char piece_list_addr[] = OC_LR_UTIL_TABLE "/vrf-next-hop-next-hop-address";
+#define OC_LR_UTIL_PATH(piece)                                           \
+    family_path {                                                        \
+        OC_LR_UTIL_BASE "vrfipv4" piece, OC_LR_UTIL_BASE "vrfipv6" piece \
+    }
+constexpr family_path family_container = OC_LR_UTIL_PATH("");
+constexpr family_path prefix_list = OC_LR_UTIL_PATH("/vrf-unicast/vrf-prefixes/vrf-prefix");
+constexpr family_path nexthop_table = OC_LR_UTIL_PATH(OC_LR_UTIL_TABLE);
+constexpr family_path list_both =
+    OC_LR_UTIL_PATH(OC_LR_UTIL_TABLE "/vrf-next-hop-interface-name-next-hop-address");
+constexpr family_path list_intf = OC_LR_UTIL_PATH(OC_LR_UTIL_TABLE "/vrf-next-hop-interface-name");
+constexpr family_path list_addr =
+    OC_LR_UTIL_PATH(OC_LR_UTIL_TABLE "/vrf-next-hop-next-hop-address");
+#undef OC_LR_UTIL_PATH
 #undef OC_LR_UTIL_TABLE
+#undef OC_LR_UTIL_BASE
+static_assert(list_both.ipv4.size() < OC_LR_NATIVE_PATH &&
+                  list_both.ipv6.size() < OC_LR_NATIVE_PATH,
+              "the longest family path must fit a native path buffer");
 
 // The longest leaf suffix set_metadata_path appends to an entry path.
 constexpr size_t longest_leaf_suffix = sizeof "/detect-multiplier" - 1;
-
-const char *family_piece(uint32_t is_ipv4) {
-    return is_ipv4 != 0 ? "vrfipv4" : "vrfipv6";
-}
 
 oc_lr_prefix_type *working_record(const yfw_map_ctx *ctx) {
     return ctx->req_ctx != nullptr ? static_cast<oc_lr_prefix_type *>(ctx->req_ctx->common_data_ptr)
@@ -626,15 +651,15 @@ ymap_result set_tag_on_entry(ymap::frame &fr, oc_lr_prefix_type &rec, yfw_map_no
 
     const bool deleting = yfw_map_is_request_delete(node) != 0;
     if (deleting) rec.tag_deleted = 1;
-    const char *list = has_intf && has_addr ? piece_list_both
-                       : has_addr           ? piece_list_addr
-                       : has_intf           ? piece_list_intf
-                                            : nullptr;
+    const family_path *list = has_intf && has_addr ? &list_both
+                              : has_addr           ? &list_addr
+                              : has_intf           ? &list_intf
+                                                   : nullptr;
     if (list == nullptr) return YMAP_OK;
 
     char entry[OC_LR_NATIVE_PATH];
     char leaf[OC_LR_NATIVE_PATH];
-    ymap::copy_pieces(entry, sizeof entry, {path_base, family_piece(rec.is_ipv4), list});
+    list->copy(rec.is_ipv4, entry);
 
     // The entry and its keys must be created (not deleted) even when the
     // tag is deleted, so the node carries a plain operation for them and the
@@ -753,19 +778,19 @@ YMAP_EXPORT uint32_t get_mapping_path_name(yfw_map_ctx *ctx, uint32_t is_ipv4, u
         return YMAP_ERR_INVALID_ARGS;
     }
     uint32_t rc = YMAP_OK;
-    const char *list = nullptr;
+    const family_path *list = nullptr;
     if (nexthop_set != 0 && intf_set != 0) {
-        list = piece_list_both;
+        list = &list_both;
     } else if (nexthop_set != 0) {
         // A drop next-hop is the native interface-only next-hop "Null0".
-        list = is_drop != 0 ? piece_list_intf : piece_list_addr;
+        list = is_drop != 0 ? &list_intf : &list_addr;
     } else if (intf_set != 0) {
-        list = piece_list_intf;
+        list = &list_intf;
     }
     if (list != nullptr) {
-        ymap::copy_pieces(out, OC_LR_NATIVE_PATH, {path_base, family_piece(is_ipv4), list});
+        list->copy(is_ipv4, out);
     } else {
-        ymap::copy_pieces(out, OC_LR_NATIVE_PATH, {path_base, family_piece(is_ipv4)});
+        family_container.copy(is_ipv4, out);
         YMAP_ERR(fr, "Invalid request to get path");
         rc = YMAP_ERR_BAD_REQUEST;
     }
@@ -774,13 +799,13 @@ YMAP_EXPORT uint32_t get_mapping_path_name(yfw_map_ctx *ctx, uint32_t is_ipv4, u
 }
 
 YMAP_EXPORT uint32_t get_mapping_path_name_prefix(uint32_t is_ipv4, char *out) {
-    return static_cast<uint32_t>(ymap::copy_pieces(
-        out, OC_LR_NATIVE_PATH, {path_base, family_piece(is_ipv4), piece_prefix_list}));
+    prefix_list.copy(is_ipv4, out);
+    return 0;
 }
 
 YMAP_EXPORT uint32_t get_mapping_path_name_nexthop(uint32_t is_ipv4, char *out) {
-    return static_cast<uint32_t>(ymap::copy_pieces(
-        out, OC_LR_NATIVE_PATH, {path_base, family_piece(is_ipv4), piece_nexthop_table}));
+    nexthop_table.copy(is_ipv4, out);
+    return 0;
 }
 
 YMAP_EXPORT uint32_t set_metadata_path(const char *entry_path, yfw_map_ctx *ctx,
