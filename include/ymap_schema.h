@@ -41,6 +41,29 @@ struct schema_tree {
     const char *ns;  // the module's namespace
 };
 
+// The row of the child of `parent` that `accept` takes for `tag`, or
+// no_node, asking only about rows whose tag starts with the tag's letter.
+// The search starts at child position `next` and wraps around; a match moves
+// `next` past itself. A node's children mostly arrive in schema order, so
+// the first row asked about is usually the one, and the first-letter test
+// settles most others without a call.
+template <typename Accept>
+inline uint16_t child_by_tag(const schema_node *nodes, const uint16_t *children,
+                             const schema_node &parent, const char *tag, uint16_t &next,
+                             Accept accept) {
+    const uint16_t count = parent.child_count;
+    uint16_t k = next < count ? next : 0;
+    for (uint16_t seen = 0; seen < count; ++seen) {
+        const uint16_t row = children[parent.first_child + k];
+        if (nodes[row].tag[0] == tag[0] && accept(nodes[row])) {
+            next = static_cast<uint16_t>(k + 1);
+            return row;
+        }
+        if (++k == count) k = 0;
+    }
+    return no_node;
+}
+
 // Build-time check of a generated table: every row's children point back
 // at it one level deeper, every row but the root is some row's child, and
 // list keys are key leaves of their own list. A broken generator fails the build here

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ymap_platform.h"
@@ -49,6 +50,21 @@ struct tuple_field {
 };
 std::vector<uint8_t> tuple_pack(const std::vector<tuple_field> &fields);
 
+// Packs fields one by one, as tuple_pack does for a list of them; for
+// writers that know their fields and need not build the list first.
+class tuple_writer {
+public:
+    // room: bytes to reserve beyond the header, a hint only.
+    explicit tuple_writer(size_t room = 0);
+    void number(uint32_t v);
+    void text(std::string_view t);
+    void absent();
+    std::vector<uint8_t> finish();  // the packed tuple; the writer is spent
+
+private:
+    std::vector<uint8_t> out_;
+};
+
 // Path of a next-hop entry relative to the binding root, and its key
 // ("interface,address,path" with absent components as eight underscores).
 // Returns an empty string when an address does not parse.
@@ -59,7 +75,7 @@ std::string next_hop_entry_path(const native_next_hop &nh);
 std::string route_next_hops_path(bool ipv4, const std::string &prefix, uint32_t prefix_length);
 
 // Writes (or overwrites) one entry; path is absolute.
-void sysdb_write(const std::string &absolute_path, std::vector<uint8_t> data);
+void sysdb_write(std::string absolute_path, std::vector<uint8_t> data);
 // Writes a next-hop with its twelve tuple fields. Returns 0, or a nonzero
 // code when an address does not parse.
 uint32_t sysdb_write_next_hop(const native_next_hop &nh);

@@ -6,6 +6,7 @@
 // The length header lets tuple_unpack stop at the blob's end instead of
 // trusting the field contents.
 #include <cstdarg>
+#include <cstddef>
 #include <cstring>
 
 #include "sysdb_writer.h"
@@ -15,10 +16,6 @@ namespace {
 constexpr size_t header_size = 4;
 constexpr size_t max_text = 0xffff;
 
-void put_u32(std::vector<uint8_t> &out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
 uint32_t get_u32(const uint8_t *p) {
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
@@ -27,31 +24,47 @@ uint32_t get_u32(const uint8_t *p) {
 
 namespace platform {
 
+tuple_writer::tuple_writer(size_t room) {
+    out_.reserve(header_size + room);
+    out_.resize(header_size);
+}
+
+void tuple_writer::number(uint32_t v) {
+    const uint8_t field[5] = {'d', static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                              static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    out_.insert(out_.end(), field, field + sizeof field);
+}
+
+void tuple_writer::text(std::string_view t) {
+    // Native texts are a few dozen bytes at most; a longer one is cut rather
+    // than given a wider length field.
+    const size_t n = t.size() < max_text ? t.size() : max_text;
+    const uint8_t head[3] = {'s', static_cast<uint8_t>(n & 0xff), static_cast<uint8_t>(n >> 8)};
+    out_.insert(out_.end(), head, head + sizeof head);
+    out_.insert(out_.end(), t.begin(), t.begin() + static_cast<std::ptrdiff_t>(n));
+    out_.push_back('\0');
+}
+
+void tuple_writer::absent() {
+    out_.push_back('a');
+}
+
+std::vector<uint8_t> tuple_writer::finish() {
+    const auto total = static_cast<uint32_t>(out_.size());
+    for (size_t i = 0; i < header_size; ++i) out_[i] = static_cast<uint8_t>(total >> (8 * i));
+    return std::move(out_);
+}
+
 std::vector<uint8_t> tuple_pack(const std::vector<tuple_field> &fields) {
-    std::vector<uint8_t> out(header_size, 0);
+    tuple_writer w;
     for (const auto &f : fields) {
         switch (f.k) {
-            case tuple_field::kind::number:
-                out.push_back('d');
-                put_u32(out, f.number);
-                break;
-            case tuple_field::kind::text: {
-                // Native texts are a few dozen bytes at most; a longer one is
-                // cut rather than given a wider length field.
-                size_t n = f.text.size() < max_text ? f.text.size() : max_text;
-                out.push_back('s');
-                out.push_back(static_cast<uint8_t>(n & 0xff));
-                out.push_back(static_cast<uint8_t>(n >> 8));
-                out.insert(out.end(), f.text.begin(), f.text.begin() + static_cast<long>(n));
-                out.push_back('\0');
-                break;
-            }
-            case tuple_field::kind::absent: out.push_back('a'); break;
+            case tuple_field::kind::number: w.number(f.number); break;
+            case tuple_field::kind::text: w.text(f.text); break;
+            case tuple_field::kind::absent: w.absent(); break;
         }
     }
-    uint32_t total = static_cast<uint32_t>(out.size());
-    for (size_t i = 0; i < header_size; ++i) out[i] = static_cast<uint8_t>(total >> (8 * i));
-    return out;
+    return w.finish();
 }
 
 }  // namespace platform

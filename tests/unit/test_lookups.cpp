@@ -149,9 +149,11 @@ TEST_F(lookups, route_pattern_keys_the_length_in_lower_case_hex_and_refuses_unke
         EXPECT_EQ(platform::sysdb_recorded_searches(), std::vector<std::string>{r.pattern});
     }
     // No length, a length the family cannot have, an address of the wrong
-    // family: no key form, and nothing is searched.
+    // family (also right after the same text keyed in its own family): no
+    // key form, and nothing is searched.
     platform::sysdb_record_searches(true);
-    for (const char *bad : {"10.0.0.0", "10.0.0.0/33", "10.0.0.0/1x", "2001:db8::/64"}) {
+    for (const char *bad :
+         {"2001:db8::/128", "10.0.0.0", "10.0.0.0/33", "10.0.0.0/1x", "2001:db8::/64"}) {
         attach(s, bad, true);
         EXPECT_EQ(do_sysdb_lookup_and_get_tag(s.ctx(), nullptr), 0xffffffffu) << bad;
     }

@@ -102,11 +102,26 @@ TEST_F(sysdb_test, route_pattern_sees_only_its_own_routes_next_hops) {
     EXPECT_EQ(miss.rc, 0x40818600u);
     EXPECT_EQ(miss.count, 0u);
     EXPECT_STREQ(cerr_strerror(miss.rc), "sysdb: no such entry");
+
+    // The same search again after a write, after a route's next-hops are
+    // erased, and after a clear, sees the change.
+    ASSERT_EQ(platform::sysdb_write_next_hop(hop(true, "10.0.0.0", 24, "", "192.0.2.4")), 0u);
+    EXPECT_EQ(keys(v4 + "0x0a000000/0x18/.*,.*/nexthop/"),
+              (std::vector<std::string>{"________,0xc0000204,________"}));
+    platform::sysdb_erase_under(std::string(platform::static_route_root) +
+                                platform::route_next_hops_path(true, "10.0.0.0", 24));
+    EXPECT_EQ(find(v4 + "0x0a000000/0x18/.*,.*/nexthop/").rc, SYSDB_ERR_NOT_FOUND);
+    ASSERT_EQ(platform::sysdb_write_next_hop(hop(true, "10.0.0.0", 24, "", "192.0.2.4")), 0u);
+    platform::sysdb_clear();
+    EXPECT_EQ(find(v4 + "0x0a000000/0x18/.*,.*/nexthop/").rc, SYSDB_ERR_NOT_FOUND);
 }
 
 TEST_F(sysdb_test, pattern_components_and_trailing_slash) {
+    // The deep ones have more components than a pattern keeps without
+    // allocating.
     for (const char *p :
-         {"a/b", "a/b/c", "a/bc/d", "a/x/c", "a/b/c/d", "r/0x0,0x0/n/k", "r/nocomma/n/k", "ab/c"})
+         {"a/b", "a/b/c", "a/bc/d", "a/x/c", "a/b/c/d", "r/0x0,0x0/n/k", "r/nocomma/n/k", "ab/c",
+          "d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16/17", "d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/x"})
         platform::sysdb_write(root + p, {});
     struct row {
         const char *pattern;
@@ -122,6 +137,11 @@ TEST_F(sysdb_test, pattern_components_and_trailing_slash) {
         {".*/c", {"ab/c"}},
         {"r/.*,.*/n/", {"r/0x0,0x0/n/k"}},
         {"a/b/c/", {"a/b/c/d"}},
+        {"d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16/17",
+         {"d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16/17"}},
+        {"d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16/.*",
+         {"d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/16/17"}},
+        {"d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/.*", {"d/1/2/3/4/5/6/7/8/9/10/11/12/13/14/15/x"}},
     };
     for (const auto &r : rows) {
         std::vector<std::string> expected;

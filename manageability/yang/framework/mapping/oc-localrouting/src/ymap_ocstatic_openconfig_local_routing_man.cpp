@@ -11,6 +11,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <initializer_list>
+
 #include "ymap_ocstatic_openconfig_local_routing_man.h"
 #include "ymap_ocstatic_openconfig_local_routing_man_util.h"
 
@@ -350,14 +352,62 @@ const ymap_cond_entry metric_table[leaf_rows + 1] = {OC_LR_FAMILY_ROWS("vrfipv4"
                                                      OC_LR_FAMILY_ROWS("vrfipv6", "/metric"),
                                                      OC_LR_END_ROW};
 
-// A private copy for one use: marks never outlive the call.
-struct table_copy {
+// The working copy of a table for the condition callbacks, one per thread
+// and table. Every use starts from the table's own rows with no marks, so
+// marks never outlive the use; clearing the last use's marks costs far less
+// than copying some 4 KB of rows again for each leaf. Nothing but the marks
+// ever changes in it, so which of its rows hold a path piece (`holding`) is
+// worked out once per piece.
+struct working_table {
     ymap_cond_entry rows[leaf_rows + 1];
     uint32_t count;
-    table_copy(const ymap_cond_entry *table, uint32_t n) : count(n) {
-        memcpy(rows, table, (n + 1) * sizeof *table);
+    struct piece_rows {
+        const char *piece;  // one of the callbacks' literal texts
+        uint32_t rows;      // bit i: row i's path holds the piece
+    };
+    piece_rows known[8];
+    uint32_t known_count;
+
+    // Bits of the first `n` rows whose path holds `piece`.
+    uint32_t holding(const char *piece, uint32_t n) {
+        uint32_t found = 0;
+        bool seen = false;
+        for (uint32_t k = 0; k < known_count && !seen; ++k)
+            if (known[k].piece == piece) {
+                found = known[k].rows;
+                seen = true;
+            }
+        if (!seen) {
+            for (uint32_t i = 0; i < count; ++i)
+                if (strstr(rows[i].path, piece) != nullptr) found |= 1u << i;
+            if (known_count < sizeof known / sizeof known[0]) known[known_count++] = {piece, found};
+        }
+        return found & ((1u << n) - 1);
     }
 };
+
+struct working_tables {
+    working_table nexthops, index, metric;
+};
+thread_local working_tables working;
+
+working_table &fresh_use(working_table &t, const ymap_cond_entry *table, uint32_t n) {
+    if (t.count == 0) {
+        memcpy(t.rows, table, (n + 1) * sizeof *table);
+        t.count = n;
+    }
+    for (uint32_t i = 0; i < t.count; ++i) t.rows[i].selected = 0;
+    return t;
+}
+
+// The working table the first `count` rows belong to; null for rows of any
+// other caller, which are tested row by row.
+working_table *working_table_of(const ymap_cond_entry *rows, uint32_t count) {
+    working_tables &all = working;
+    for (working_table *t : {&all.nexthops, &all.index, &all.metric})
+        if (rows == t->rows && t->count != 0 && count <= t->count) return t;
+    return nullptr;
+}
 
 void mark(ymap_cond_entry *rows, uint32_t count, uint32_t row) {
     if (row < count) rows[row].selected = 1;
@@ -367,9 +417,18 @@ void mark_range(ymap_cond_entry *rows, uint32_t count, uint32_t first, uint32_t 
     for (uint32_t i = first; i < first + n; ++i) mark(rows, count, i);
 }
 
+const char *family_piece(uint32_t is_ipv4) {
+    return is_ipv4 ? "/vrfipv4/" : "/vrfipv6/";
+}
+
 // The first row of the family whose path holds `leaf` ("<list>/<leaf>").
 void mark_family_row(ymap_cond_entry *rows, uint32_t count, uint32_t is_ipv4, const char *leaf) {
-    const char *family = is_ipv4 ? "/vrfipv4/" : "/vrfipv6/";
+    const char *family = family_piece(is_ipv4);
+    if (working_table *t = working_table_of(rows, count); t != nullptr) {
+        if (const uint32_t both = t->holding(family, count) & t->holding(leaf, count); both != 0)
+            rows[__builtin_ctz(both)].selected = 1;
+        return;
+    }
     for (uint32_t i = 0; i < count; ++i) {
         if (strstr(rows[i].path, family) != nullptr && strstr(rows[i].path, leaf) != nullptr) {
             rows[i].selected = 1;
@@ -412,7 +471,7 @@ void mark_read_rows(ymap_cond_entry *rows, uint32_t count, const oc_lr_prefix_ty
 // Adds the marked rows of a leaf: with the request's value, bound to the
 // request node in an edit (no value when it deletes), unbound in a read.
 ymap_result add_marked_leaf_rows(yfw_map_ctx *ctx, yfw_map_datatree *tree, yfw_map_node *node,
-                                 const table_copy &t, ymap_result rc) {
+                                 const working_table &t, ymap_result rc) {
     const bool read = is_read(ctx);
     const bool del = !read && yfw_map_is_request_delete(node);
     for (uint32_t i = 0; i < t.count; ++i) {
@@ -468,7 +527,7 @@ ymap_result index_leaf(yfw_map_ctx *ctx, yfw_map_node *node, yfw_map_datatree *t
         // An auto index names the entry by its keys; it has no index leaf.
         YMAP_TRC(fr, "Need not map index, as it is auto index");
     } else {
-        table_copy t(index_table, leaf_rows);
+        working_table &t = fresh_use(working.index, index_table, leaf_rows);
         rc = oc_index_cond_manual_callback(ctx, t.count, t.rows);
         rc = add_marked_leaf_rows(ctx, tree, node, t, rc);
     }
@@ -486,9 +545,15 @@ YMAP_EXPORT ymap_result oc_nexthops_cond_manual_callback(yfw_map_ctx *ctx, uint3
     YMAP_FRAME(fr, ctx, __func__);
     YMAP_CHECK_ARGS(fr, rows, ctx->req_ctx);
     if (const oc_lr_prefix_type *rec = record_of(ctx); rec != nullptr) {
-        const char *family = rec->is_ipv4 ? "/vrfipv4/" : "/vrfipv6/";
-        for (uint32_t i = 0; i < row_count; ++i)
-            if (strstr(rows[i].path, family) != nullptr) rows[i].selected = 1;
+        const char *family = family_piece(rec->is_ipv4);
+        if (working_table *t = working_table_of(rows, row_count); t != nullptr) {
+            const uint32_t in_family = t->holding(family, row_count);
+            for (uint32_t i = 0; i < row_count; ++i)
+                if (in_family & (1u << i)) rows[i].selected = 1;
+        } else {
+            for (uint32_t i = 0; i < row_count; ++i)
+                if (strstr(rows[i].path, family) != nullptr) rows[i].selected = 1;
+        }
     }
     YMAP_END(fr);
     return YMAP_OK;
@@ -568,7 +633,7 @@ YMAP_EXPORT ymap_result OC_LR_OX(cont_lvla_localroutes_static_nexthops)(yfw_map_
     (void)child_count;
     YMAP_FRAME(fr, ctx, __func__);
     YMAP_CHECK_ARGS(fr, node, tree);
-    table_copy t(nexthops_table, nexthops_rows);
+    working_table &t = fresh_use(working.nexthops, nexthops_table, nexthops_rows);
     oc_lr_prefix_type *rec = record_of(ctx);
     if (rec != nullptr && node->operation == YFW_OP_REPLACE) {
         // The entries are re-created; without a tag in the request they
@@ -789,7 +854,7 @@ YMAP_EXPORT ymap_result OC_LR_OX(leaf_lvla_localroutes_config_metric)(yfw_map_ct
                                                                       yfw_map_datatree *tree) {
     YMAP_FRAME(fr, ctx, __func__);
     YMAP_CHECK_ARGS(fr, node, tree);
-    table_copy t(metric_table, leaf_rows);
+    working_table &t = fresh_use(working.metric, metric_table, leaf_rows);
     const oc_lr_prefix_type *rec = record_of(ctx);
     // Already written with the entry's other attributes, or the entry went.
     if (rec == nullptr || rec->metric_written) {

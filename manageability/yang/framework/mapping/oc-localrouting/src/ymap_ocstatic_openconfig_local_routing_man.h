@@ -9,6 +9,7 @@
 #include "oc_lr_types.h"
 #include "ymap_frame.h"
 #include "ymap_ocstatic_oclocalrouting.h"
+#include "ymap_text.h"
 
 #define OC_LR_OX(name) ymap_ox_ocstatic_openconfiglocalrouting_##name
 
@@ -67,13 +68,11 @@ inline bool has_text(const char *s) {
 
 // out = base + suffix, bounded to the native path buffer.
 inline void join_path(native_path &out, const char *base, const char *suffix) {
-    strcpy_s(out, sizeof out, base);
-    strcat_s(out, sizeof out, suffix);
+    ymap::copy_pieces(out, sizeof out, {base, suffix});
 }
 
 inline void join_path(native_path &out, const char *base, const char *list, const char *leaf) {
-    join_path(out, base, list);
-    strcat_s(out, sizeof out, leaf);
+    ymap::copy_pieces(out, sizeof out, {base, list, leaf});
 }
 
 // Adds one native path. bound: the request node whose operation applies to

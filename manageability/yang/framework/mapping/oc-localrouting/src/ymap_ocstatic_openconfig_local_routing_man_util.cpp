@@ -17,10 +17,13 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <string_view>
+
 #include "oc_lr_types.h"
 #include "ymap_frame.h"
 #include "ymap_ocstatic_oclocalrouting.h"
 #include "ymap_ocstatic_openconfig_local_routing_man_util.h"
+#include "ymap_text.h"
 
 extern "C" {
 
@@ -44,21 +47,44 @@ constexpr uint32_t absent_number = 0xffffffffu;
 constexpr uint32_t no_key_form = 0xffffffffu;
 constexpr char tuple_format[] = "%d%d%d%d%d%d%d%d%s%s%d%s";
 
+// A native path below a family's container, spelled out for both families:
+// the callbacks ask for these on every next-hop leaf, and writing one is a
+// single copy of a constant.
+struct family_path {
+    std::string_view ipv4;
+    std::string_view ipv6;
+
+    // out holds OC_LR_NATIVE_PATH bytes, which every path here fits.
+    void copy(uint32_t is_ipv4, char *out) const {
+        const std::string_view text = is_ipv4 != 0 ? ipv4 : ipv6;
+        memcpy(out, text.data(), text.size());
+        out[text.size()] = '\0';
+    }
+};
+
+#define OC_LR_UTIL_BASE "/router-static/default-vrf/address-family/"
 #define OC_LR_UTIL_TABLE "/vrf-unicast/vrf-prefixes/vrf-prefix/vrf-route/vrf-next-hop-table"
-constexpr char path_base[] = "/router-static/default-vrf/address-family/";
-constexpr char piece_prefix_list[] = "/vrf-unicast/vrf-prefixes/vrf-prefix";
-constexpr char piece_nexthop_table[] = OC_LR_UTIL_TABLE;
-constexpr char piece_list_both[] = OC_LR_UTIL_TABLE "/vrf-next-hop-interface-name-next-hop-address";
-constexpr char piece_list_intf[] = OC_LR_UTIL_TABLE "/vrf-next-hop-interface-name";
-constexpr char piece_list_addr[] = OC_LR_UTIL_TABLE "/vrf-next-hop-next-hop-address";
+#define OC_LR_UTIL_PATH(piece)                                           \
+    family_path {                                                        \
+        OC_LR_UTIL_BASE "vrfipv4" piece, OC_LR_UTIL_BASE "vrfipv6" piece \
+    }
+constexpr family_path family_container = OC_LR_UTIL_PATH("");
+constexpr family_path prefix_list = OC_LR_UTIL_PATH("/vrf-unicast/vrf-prefixes/vrf-prefix");
+constexpr family_path nexthop_table = OC_LR_UTIL_PATH(OC_LR_UTIL_TABLE);
+constexpr family_path list_both =
+    OC_LR_UTIL_PATH(OC_LR_UTIL_TABLE "/vrf-next-hop-interface-name-next-hop-address");
+constexpr family_path list_intf = OC_LR_UTIL_PATH(OC_LR_UTIL_TABLE "/vrf-next-hop-interface-name");
+constexpr family_path list_addr =
+    OC_LR_UTIL_PATH(OC_LR_UTIL_TABLE "/vrf-next-hop-next-hop-address");
+#undef OC_LR_UTIL_PATH
 #undef OC_LR_UTIL_TABLE
+#undef OC_LR_UTIL_BASE
+static_assert(list_both.ipv4.size() < OC_LR_NATIVE_PATH &&
+                  list_both.ipv6.size() < OC_LR_NATIVE_PATH,
+              "the longest family path must fit a native path buffer");
 
 // The longest leaf suffix set_metadata_path appends to an entry path.
 constexpr size_t longest_leaf_suffix = sizeof "/detect-multiplier" - 1;
-
-const char *family_piece(uint32_t is_ipv4) {
-    return is_ipv4 != 0 ? "vrfipv4" : "vrfipv6";
-}
 
 oc_lr_prefix_type *working_record(const yfw_map_ctx *ctx) {
     return ctx->req_ctx != nullptr ? static_cast<oc_lr_prefix_type *>(ctx->req_ctx->common_data_ptr)
@@ -369,18 +395,34 @@ bool parse_length(const char *text, uint32_t max, int32_t &out) {
     return true;
 }
 
+// The first two runs of the text without slashes, as strtok_r with "/"
+// gives them: leading and repeated slashes vanish. Each run is ended in
+// place; null when there is none.
+void split_at_slashes(char *text, const char *&first, const char *&second) {
+    auto next_run = [](char *&p) -> const char * {
+        while (*p == '/') ++p;
+        if (*p == '\0') return nullptr;
+        char *run = p;
+        while (*p != '\0' && *p != '/') ++p;
+        if (*p == '/') *p++ = '\0';
+        return run;
+    };
+    char *p = text;
+    first = next_run(p);
+    second = first != nullptr ? next_run(p) : nullptr;
+}
+
 // Builds the search pattern of the route's stored next-hops. A prefix
 // without a length, with an unparsable address or with an impossible length
 // cannot be put into key form.
-uint32_t build_route_pattern(const oc_lr_prefix_type &rec, route_pattern &out) {
+uint32_t build_route_pattern_afresh(const oc_lr_prefix_type &rec, route_pattern &out) {
     out.address[0] = '\0';
     out.text[0] = '\0';
     char copy[OC_LR_ADDR_TEXT + 8];  // an IPv6 text, a slash and up to three digits
     if (strcpy_s(copy, sizeof copy, rec.prefix) != 0) return no_key_form;
-    // strtok_r for the same reason as in split_key.
-    char *save = nullptr;
-    const char *address = strtok_r(copy, "/", &save);
-    const char *length_text = address != nullptr ? strtok_r(nullptr, "/", &save) : nullptr;
+    const char *address = nullptr;
+    const char *length_text = nullptr;
+    split_at_slashes(copy, address, length_text);
     if (address == nullptr || length_text == nullptr) return no_key_form;
     if (strcpy_s(out.address, sizeof out.address, address) != 0) return no_key_form;
 
@@ -397,13 +439,41 @@ uint32_t build_route_pattern(const oc_lr_prefix_type &rec, route_pattern &out) {
     if (!parse_length(length_text, rec.is_ipv4 != 0 ? 32 : 128, length)) return no_key_form;
     char length_key[5];  // "0x" and at most two digits: 128 is 0x80
     const char *digits = dec_to_hex(length);
-    strcpy_s(length_key, sizeof length_key, "0x");
-    if (strcat_s(length_key, sizeof length_key, digits != nullptr ? digits : "0") != 0)
+    if (ymap::copy_pieces(length_key, sizeof length_key,
+                          {"0x", digits != nullptr ? digits : "0"}) != 0)
         return no_key_form;
 
-    snprintf(out.text, sizeof out.text, "%s/unicast/ord_c/default/route/%s/%s/.*,.*/nexthop/",
-             rec.is_ipv4 != 0 ? "ipv4" : "ipv6", hex, length_key);
+    ymap::join_text(out.text, {rec.is_ipv4 != 0 ? "ipv4" : "ipv6", "/unicast/ord_c/default/route/",
+                               hex, "/", length_key, "/.*,.*/nexthop/"});
     return YMAP_OK;
+}
+
+// The pattern depends on the prefix text and the family alone, and a route's
+// next-hops and its tag ask for it one after another: the last one built on
+// this thread is kept.
+struct last_route_pattern {
+    char prefix[OC_LR_ADDR_TEXT + 8];
+    uint32_t is_ipv4;
+    uint32_t rc;
+    route_pattern pattern;
+};
+thread_local last_route_pattern last_pattern;
+
+uint32_t build_route_pattern(const oc_lr_prefix_type &rec, route_pattern &out) {
+    last_route_pattern &last = last_pattern;
+    if (last.prefix[0] != '\0' && last.is_ipv4 == rec.is_ipv4 &&
+        strcmp(last.prefix, rec.prefix) == 0) {
+        out = last.pattern;
+        return last.rc;
+    }
+    const uint32_t rc = build_route_pattern_afresh(rec, out);
+    // A prefix too long to keep is simply built again next time.
+    if (strcpy_s(last.prefix, sizeof last.prefix, rec.prefix) == 0) {
+        last.is_ipv4 = rec.is_ipv4;
+        last.rc = rc;
+        last.pattern = out;
+    }
+    return rc;
 }
 
 // ---------------------------------------------------------------- index lookup
@@ -581,17 +651,15 @@ ymap_result set_tag_on_entry(ymap::frame &fr, oc_lr_prefix_type &rec, yfw_map_no
 
     const bool deleting = yfw_map_is_request_delete(node) != 0;
     if (deleting) rec.tag_deleted = 1;
-    const char *list = has_intf && has_addr ? piece_list_both
-                       : has_addr           ? piece_list_addr
-                       : has_intf           ? piece_list_intf
-                                            : nullptr;
+    const family_path *list = has_intf && has_addr ? &list_both
+                              : has_addr           ? &list_addr
+                              : has_intf           ? &list_intf
+                                                   : nullptr;
     if (list == nullptr) return YMAP_OK;
 
     char entry[OC_LR_NATIVE_PATH];
     char leaf[OC_LR_NATIVE_PATH];
-    strcpy_s(entry, sizeof entry, path_base);
-    strcat_s(entry, sizeof entry, family_piece(rec.is_ipv4));
-    strcat_s(entry, sizeof entry, list);
+    list->copy(rec.is_ipv4, entry);
 
     // The entry and its keys must be created (not deleted) even when the
     // tag is deleted, so the node carries a plain operation for them and the
@@ -603,14 +671,12 @@ ymap_result set_tag_on_entry(ymap::frame &fr, oc_lr_prefix_type &rec, yfw_map_no
     yfw_map_datatree_add_path_flagged(ctx, tree, entry, OC_LR_NATIVE_NAMESPACE, nullptr, node,
                                       nullptr, 1, 0);
     if (has_addr) {
-        strcpy_s(leaf, sizeof leaf, entry);
-        strcat_s(leaf, sizeof leaf, "/next-hop-address");
+        ymap::copy_pieces(leaf, sizeof leaf, {entry, "/next-hop-address"});
         yfw_map_datatree_add_path_flagged(ctx, tree, leaf, OC_LR_NATIVE_NAMESPACE, addr, nullptr,
                                           nullptr, 0, 0);
     }
     if (has_intf) {
-        strcpy_s(leaf, sizeof leaf, entry);
-        strcat_s(leaf, sizeof leaf, "/interface-name");
+        ymap::copy_pieces(leaf, sizeof leaf, {entry, "/interface-name"});
         yfw_map_datatree_add_path_flagged(ctx, tree, leaf, OC_LR_NATIVE_NAMESPACE, intf, nullptr,
                                           nullptr, 0, 0);
     }
@@ -618,8 +684,7 @@ ymap_result set_tag_on_entry(ymap::frame &fr, oc_lr_prefix_type &rec, yfw_map_no
         node->operation = YFW_OP_DELETE;
         node->flags |= YFW_NODE_OP_REWRITTEN;
     }
-    strcpy_s(leaf, sizeof leaf, entry);
-    strcat_s(leaf, sizeof leaf, "/tag");
+    ymap::copy_pieces(leaf, sizeof leaf, {entry, "/tag"});
     return yfw_map_datatree_add_path_flagged(ctx, tree, leaf, OC_LR_NATIVE_NAMESPACE, rec.tag_text,
                                              node, nullptr, 0, 0);
 }
@@ -634,8 +699,7 @@ struct metadata_writer {
 
     void leaf(const char *suffix, const char *value) {
         char path[OC_LR_NATIVE_PATH];
-        strcpy_s(path, sizeof path, entry_path);
-        strcat_s(path, sizeof path, suffix);
+        ymap::copy_pieces(path, sizeof path, {entry_path, suffix});
         rc = yfw_map_datatree_add_path_flagged(ctx, parent, path, OC_LR_NATIVE_NAMESPACE, value,
                                                nullptr, nullptr, 0, 0);
     }
@@ -714,16 +778,19 @@ YMAP_EXPORT uint32_t get_mapping_path_name(yfw_map_ctx *ctx, uint32_t is_ipv4, u
         return YMAP_ERR_INVALID_ARGS;
     }
     uint32_t rc = YMAP_OK;
-    strcpy_s(out, OC_LR_NATIVE_PATH, path_base);
-    strcat_s(out, OC_LR_NATIVE_PATH, family_piece(is_ipv4));
+    const family_path *list = nullptr;
     if (nexthop_set != 0 && intf_set != 0) {
-        strcat_s(out, OC_LR_NATIVE_PATH, piece_list_both);
+        list = &list_both;
     } else if (nexthop_set != 0) {
         // A drop next-hop is the native interface-only next-hop "Null0".
-        strcat_s(out, OC_LR_NATIVE_PATH, is_drop != 0 ? piece_list_intf : piece_list_addr);
+        list = is_drop != 0 ? &list_intf : &list_addr;
     } else if (intf_set != 0) {
-        strcat_s(out, OC_LR_NATIVE_PATH, piece_list_intf);
+        list = &list_intf;
+    }
+    if (list != nullptr) {
+        list->copy(is_ipv4, out);
     } else {
+        family_container.copy(is_ipv4, out);
         YMAP_ERR(fr, "Invalid request to get path");
         rc = YMAP_ERR_BAD_REQUEST;
     }
@@ -732,15 +799,13 @@ YMAP_EXPORT uint32_t get_mapping_path_name(yfw_map_ctx *ctx, uint32_t is_ipv4, u
 }
 
 YMAP_EXPORT uint32_t get_mapping_path_name_prefix(uint32_t is_ipv4, char *out) {
-    strcpy_s(out, OC_LR_NATIVE_PATH, path_base);
-    strcat_s(out, OC_LR_NATIVE_PATH, family_piece(is_ipv4));
-    return static_cast<uint32_t>(strcat_s(out, OC_LR_NATIVE_PATH, piece_prefix_list));
+    prefix_list.copy(is_ipv4, out);
+    return 0;
 }
 
 YMAP_EXPORT uint32_t get_mapping_path_name_nexthop(uint32_t is_ipv4, char *out) {
-    strcpy_s(out, OC_LR_NATIVE_PATH, path_base);
-    strcat_s(out, OC_LR_NATIVE_PATH, family_piece(is_ipv4));
-    return static_cast<uint32_t>(strcat_s(out, OC_LR_NATIVE_PATH, piece_nexthop_table));
+    nexthop_table.copy(is_ipv4, out);
+    return 0;
 }
 
 YMAP_EXPORT uint32_t set_metadata_path(const char *entry_path, yfw_map_ctx *ctx,
@@ -863,7 +928,12 @@ YMAP_EXPORT uint32_t get_length(const char *path) {
 YMAP_EXPORT const char *dec_to_hex(int32_t length) {
     static thread_local char digits[9];
     if (length < 1) return nullptr;
-    snprintf(digits, sizeof digits, "%x", static_cast<unsigned>(length));
+    char reversed[8];
+    size_t n = 0;
+    for (auto v = static_cast<uint32_t>(length); v != 0; v >>= 4)
+        reversed[n++] = "0123456789abcdef"[v & 0xf];
+    for (size_t i = 0; i < n; ++i) digits[i] = reversed[n - 1 - i];
+    digits[n] = '\0';
     return digits;
 }
 

@@ -28,6 +28,7 @@
 
 #include "oc_lr_types.h"
 #include "ymap_frame.h"
+#include "ymap_text.h"
 
 #define OC_LR_XO_STATIC "/local-routes/static-routes/static"
 #define OC_LR_XO_NEXT_HOP OC_LR_XO_STATIC "/next-hops/next-hop"
@@ -228,12 +229,12 @@ ymap_result prefix_leaf(yfw_map_ctx *ctx, yfw_map_node *node, yfw_map_datatree *
         const char *length = nullptr;
         (void)yfw_map_get_node_info(ctx, af.prefix_list, "prefix-length", &length);
         size_t len = strlen(node->value) + (length != nullptr ? 1 + strlen(length) : 0);
-        char text[prefix_text_size] = {};
+        char text[prefix_text_size];
         if (fits(fr, node, "prefix and prefix-length", len, sizeof text - 1)) {
             if (length != nullptr)
-                snprintf(text, sizeof text, "%s/%s", node->value, length);
+                ymap::join_text(text, {node->value, "/", length});
             else
-                snprintf(text, sizeof text, "%s", node->value);
+                ymap::join_text(text, {node->value});
             if (out.config) {
                 out.add(OC_LR_XO_STATIC "/prefix", text);
                 out.add(config_view.prefix, text);
@@ -267,11 +268,11 @@ ymap_result interface_leaf(yfw_map_ctx *ctx, yfw_map_node *node, yfw_map_datatre
     oc_adds out(ctx, tree);
     interface_parts parts = check_interface(fr, node, auto_index_size - 1 - 2 * mark_len);
     if (parts.ok) {
-        char index[auto_index_size] = {};
+        char index[auto_index_size];
         if (strcmp(node->value, drop_interface) == 0)
-            snprintf(index, sizeof index, "%s", drop_index);
+            ymap::join_text(index, {drop_index});
         else
-            snprintf(index, sizeof index, "**%s**", node->value);
+            ymap::join_text(index, {"**", node->value, "**"});
         char subinterface[subinterface_text_size];
         cut_interface(parts, subinterface);
         const char *intf = node->value;
@@ -308,7 +309,7 @@ ymap_result combined_interface_leaf(yfw_map_ctx *ctx, yfw_map_node *node, yfw_ma
             return YMAP_OK;
         }
         memset(rec->auto_index, 0, sizeof rec->auto_index);
-        snprintf(rec->auto_index, sizeof rec->auto_index, "**%s", node->value);
+        ymap::join_text(rec->auto_index, {"**", node->value});
         char subinterface[subinterface_text_size];
         cut_interface(parts, subinterface);
         out.each_view([&](const oc_view &v) { out.index(v, rec->auto_index); });
@@ -342,11 +343,8 @@ ymap_result combined_address_leaf(yfw_map_ctx *ctx, yfw_map_node *node, yfw_map_
                     strlen(rec->auto_index) - mark_len + strlen(node->value),
                     auto_index_size - 1 - 3 * mark_len)) {
         // Checked above to fit; bounded all the same.
-        char index[auto_index_size] = {};
-        strcpy_s(index, sizeof index, rec->auto_index);
-        strcat_s(index, sizeof index, "**");
-        strcat_s(index, sizeof index, node->value);
-        strcat_s(index, sizeof index, "**");
+        char index[auto_index_size];
+        ymap::join_text(index, {rec->auto_index, "**", node->value, "**"});
         memset(rec->auto_index, 0, sizeof rec->auto_index);
         if (out.config) {
             if (af.next_hop_before_index) out.add(config_view.next_hop, node->value);
@@ -373,8 +371,8 @@ ymap_result address_leaf(yfw_map_ctx *ctx, yfw_map_node *node, yfw_map_datatree 
         // Nothing to key or point at.
     } else if (fits(fr, node, "next-hop-address", strlen(node->value),
                     auto_index_size - 1 - 2 * mark_len)) {
-        char index[auto_index_size] = {};
-        snprintf(index, sizeof index, "**%s**", node->value);
+        char index[auto_index_size];
+        ymap::join_text(index, {"**", node->value, "**"});
         out.each_view([&](const oc_view &v) {
             out.index(v, index);
             out.add(v.next_hop, node->value);

@@ -20,11 +20,19 @@ namespace table = ymap::xo_schema;
 
 ymap_result walk(yfw_map_ctx *ctx, uint16_t row, yfw_map_node *node, yfw_map_datatree *tree);
 
-// The row of the child schema node whose tag is the given one.
-uint16_t schema_child(const schema_node &parent, const char *tag) {
+// The row of the child schema node whose tag is the given one, by the
+// framework's comparison. Only the rows with the tag's first letter are
+// compared, from the dispatch's position hint `next` on; a tag that none of
+// them matches is compared with every child in schema order, so that the
+// framework's comparison alone decides what it matches.
+uint16_t schema_child(const schema_node &parent, const char *tag, uint16_t &next) {
+    auto same_tag = [tag](const schema_node &c) { return yfw_map_do_these_match(tag, c.tag) != 0; };
+    const uint16_t row =
+        ymap::child_by_tag(table::nodes, table::children, parent, tag, next, same_tag);
+    if (row != ymap::no_node) return row;
     for (uint16_t k = 0; k < parent.child_count; ++k) {
-        uint16_t row = table::children[parent.first_child + k];
-        if (yfw_map_do_these_match(tag, table::nodes[row].tag)) return row;
+        const uint16_t other = table::children[parent.first_child + k];
+        if (yfw_map_do_these_match(tag, table::nodes[other].tag)) return other;
     }
     return ymap::no_node;
 }
@@ -32,6 +40,7 @@ uint16_t schema_child(const schema_node &parent, const char *tag) {
 ymap_result dispatch_children(ymap::frame &fr, const schema_node &parent, yfw_map_node *children,
                               uint32_t count, yfw_map_datatree *tree) {
     ymap_result rc = YMAP_OK;
+    uint16_t next = 0;
     for (uint32_t i = 0; i < count && rc == YMAP_OK; ++i) {
         yfw_map_node *child = &children[i];
         if (child->tag == nullptr) {
@@ -39,7 +48,7 @@ ymap_result dispatch_children(ymap::frame &fr, const schema_node &parent, yfw_ma
             rc = YMAP_ERR_BAD_REQUEST;
             break;
         }
-        uint16_t row = schema_child(parent, child->tag);
+        uint16_t row = schema_child(parent, child->tag, next);
         if (row != ymap::no_node) {
             rc = walk(fr.ctx, row, child, tree);
             // A skipped list entry ends only itself; its siblings go on.
