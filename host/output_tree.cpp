@@ -178,15 +178,23 @@ bool read_only(const void *p) {
 }  // namespace
 
 const output_tree::path_info &output_tree::path_of(const char *path, std::string_view ns) {
+    // A few neighbouring slots per address, so that two paths used in turn
+    // that hash alike do not keep evicting each other.
+    constexpr std::size_t ways = 4;
     const auto a = reinterpret_cast<uintptr_t>(path);
-    by_address &slot = by_address_[(a * 0x9e3779b97f4a7c15ull) >> 58];
-    if (slot.path == path && slot.ns == ns.data()) {
+    const std::size_t first = ((a * 0x9e3779b97f4a7c15ull) >> 56) & ~(ways - 1);
+    by_address *free_slot = nullptr;
+    for (std::size_t i = first; i < first + ways; ++i) {
+        by_address &slot = by_address_[i];
+        if (slot.path == nullptr && free_slot == nullptr) free_slot = &slot;
+        if (slot.path != path || slot.ns != ns.data()) continue;
         // A path the plug-in built in a buffer may have changed since.
         if (slot.literal || std::strcmp(path, slot.info->text.data()) == 0) return *slot.info;
         slot.info = &path_by_text(path, ns);
         return *slot.info;
     }
     const path_info &info = path_by_text(path, ns);
+    by_address &slot = free_slot != nullptr ? *free_slot : by_address_[first + (evict_++ % ways)];
     slot = {path, ns.data(), &info, read_only(path)};
     return info;
 }

@@ -361,7 +361,8 @@ private:
         const path_info *info = nullptr;
         bool literal = false;  // in read-only memory
     };
-    std::array<by_address, 64> by_address_{};
+    std::array<by_address, 256> by_address_{};
+    unsigned evict_ = 0;
     std::unordered_map<std::string, std::unique_ptr<path_info>, text_hash, std::equal_to<>>
         other_ns_paths_;
     // A deque: an edit of a million routes records tens of millions of adds,
