@@ -210,7 +210,7 @@ void data_tree::set_value(data_node *leaf, std::string_view v) {
     if (leaf->value() == v) return;
     waste_ += leaf->size_ > 0 ? leaf->size_ + 1 : 0;
     auto *at = static_cast<char *>(arena_.allocate(v.size() + 1, 1));
-    std::memcpy(at, v.data(), v.size());
+    if (!v.empty()) std::memcpy(at, v.data(), v.size());  // an empty view may have no data
     at[v.size()] = '\0';
     leaf->value_ = at;
     leaf->size_ = static_cast<uint32_t>(v.size());

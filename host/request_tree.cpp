@@ -74,7 +74,8 @@ yfw_map_node *request_tree::alloc_nodes(uint32_t count) {
 
 const char *request_tree::keep(std::string_view text) {
     auto *at = static_cast<char *>(arena_.allocate(text.size() + 1, 1));
-    std::memcpy(at, text.data(), text.size());
+    // An empty view may have no data at all, which memcpy must not be given.
+    if (!text.empty()) std::memcpy(at, text.data(), text.size());
     at[text.size()] = '\0';
     return at;
 }
