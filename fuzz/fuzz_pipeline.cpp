@@ -260,14 +260,13 @@ void run_oc_request(yfw_host::request_tree &request, request_mode mode) {
         const auto reconciled = yfw_host::stored_routes_named(*request.root(), *edited.root);
         bool merged = yfw_host::apply_checked("", edited, *doc, aerr);
         // As ocmap refuses them: a tag that would be lost with its route's
-        // next-hops, and a stored route that would not read back as asked.
-        // New routes are not read back by ocmap: here they are.
-        bool tags_kept = merged &&
-                         yfw_host::unstored_route_tags(*request.root(), *edited.root).empty() &&
-                         yfw_host::read_back_problem(*request.root(), reconciled, *edited.root,
-                                                     r.plug.record().native_root_walker)
-                             .empty();
-        if (merged && tags_kept) {
+        // next-hops, a next-hop that maps to nothing, and a stored route
+        // that would not read back as asked. New routes are not read back
+        // by ocmap: here they are.
+        bool kept = merged && yfw_host::edit_not_kept(*request.root(), reconciled, *edited.root,
+                                                      r.plug.record().native_root_walker)
+                                  .empty();
+        if (kept) {
             std::string written = yfw_host::to_xml(*edited.root, false);
             yfw_host::input_error rerr;
             auto reread = yfw_host::read_data_document(written, "edited.xml", schema.native_root(),

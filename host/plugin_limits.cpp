@@ -1,5 +1,6 @@
 #include "plugin_limits.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -249,6 +250,41 @@ std::string unstored_route_tags(const yfw_map_node &request, const data_node &co
             return "the set-tag " + quoted(tag->value) + " of route " + quoted(prefix) +
                    " cannot be stored: the native side keeps a route's tag on its next-hops, and "
                    "the route has none";
+    }
+    return {};
+}
+
+std::string unstored_next_hops(const yfw_map_node &request,
+                               const std::vector<std::string> &stored_before) {
+    const yfw_map_node *routes = child(request.children, request.child_count, "static-routes");
+    if (routes == nullptr || removed(request) || removed(*routes)) return {};
+    for (uint32_t i = 0; i < routes->child_count; ++i) {
+        const yfw_map_node &route = routes->children[i];
+        const char *prefix = value(child(route.children, route.child_count, "prefix"));
+        const yfw_map_node *hops = child(route.children, route.child_count, "next-hops");
+        // Routes stored before the edit are read back as a whole instead.
+        if (prefix == nullptr || hops == nullptr || removed(route) || removed(*hops) ||
+            std::find(stored_before.begin(), stored_before.end(), prefix) != stored_before.end())
+            continue;
+        for (uint32_t j = 0; j < hops->child_count; ++j) {
+            const yfw_map_node &hop = hops->children[j];
+            if (removed(hop)) continue;
+            const yfw_map_node *config = child(hop.children, hop.child_count, "config");
+            const yfw_map_node *ref = child(hop.children, hop.child_count, "interface-ref");
+            const yfw_map_node *ref_config =
+                ref != nullptr ? child(ref->children, ref->child_count, "config") : nullptr;
+            bool address = config != nullptr &&
+                           value(child(config->children, config->child_count, "next-hop"));
+            bool interface =
+                ref_config != nullptr &&
+                value(child(ref_config->children, ref_config->child_count, "interface"));
+            if (address || interface) continue;
+            const char *index = value(child(hop.children, hop.child_count, "index"));
+            return "the next-hop " + quoted(index != nullptr ? index : "") + " of route " +
+                   quoted(prefix) +
+                   " cannot be stored: a native next-hop is an address or an interface, and it "
+                   "gives neither";
+        }
     }
     return {};
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "yfw_map.h"
 
@@ -54,6 +55,13 @@ std::string static_route_problem(const yfw_map_node *children, uint32_t count);
 // the edit; empty when none.
 struct data_node;
 std::string unstored_route_tags(const yfw_map_node &request, const data_node &config);
+
+// A next-hop of a new route that gives neither an address nor an interface
+// maps to nothing native (the mapping adds the route alone): the entry
+// would be lost. Names the first such next-hop of an OpenConfig edit, given
+// the routes the configuration held before it; empty when none.
+std::string unstored_next_hops(const yfw_map_node &request,
+                               const std::vector<std::string> &stored_before);
 
 // The longest interface name (with its subinterface) the plug-in's
 // working record holds.

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "native_store.h"
+#include "plugin_limits.h"
 #include "running_store.h"
 #include "yang_schema.h"
 
@@ -174,6 +175,15 @@ std::string read_back_problem(const yfw_map_node &request, const std::vector<std
                quoted(value) + " asked (the mapping keeps what is stored there)";
     }
     return {};
+}
+
+std::string edit_not_kept(const yfw_map_node &request,
+                          const std::vector<std::string> &stored_before, const data_node &edited,
+                          yfw_map_walker_fn native_walker) {
+    std::string problem = unstored_route_tags(request, edited);
+    if (problem.empty()) problem = unstored_next_hops(request, stored_before);
+    if (problem.empty()) problem = read_back_problem(request, stored_before, edited, native_walker);
+    return problem;
 }
 
 }  // namespace yfw_host

@@ -29,4 +29,13 @@ std::vector<std::string> stored_routes_named(const yfw_map_node &request, const 
 std::string read_back_problem(const yfw_map_node &request, const std::vector<std::string> &routes,
                               const data_node &edited, yfw_map_walker_fn native_walker);
 
+// Every check that the configuration after an edit keeps what the edit
+// asked: tags of routes left without next-hops, next-hops of new routes
+// that map to nothing, and the read-back of the routes stored before it
+// (stored_before, from stored_routes_named on the configuration before the
+// edit). Empty when all of it is kept, else the first problem.
+std::string edit_not_kept(const yfw_map_node &request,
+                          const std::vector<std::string> &stored_before, const data_node &edited,
+                          yfw_map_walker_fn native_walker);
+
 }  // namespace yfw_host

@@ -357,6 +357,10 @@ TEST(bad_input, keys_and_conflicting_operations) {
          edit_doc(route("10.1.0.0/16", "", "<set-tag>0x1F</set-tag>")), 1,
          "the set-tag '0x1F' of route '10.1.0.0/16' cannot be stored: the native side keeps a "
          "route's tag on its next-hops, and the route has none (tag: invalid-value)"},
+        {"a new route's next-hop with neither address nor interface",
+         edit_doc(route("10.1.0.0/16", next_hop("4", ""))), 1,
+         "the next-hop '4' of route '10.1.0.0/16' cannot be stored: a native next-hop is an "
+         "address or an interface, and it gives neither (tag: invalid-value)"},
         {"a DROP next-hop with an interface",
          edit_doc(
              route("10.1.0.0/16", next_hop("1", "<next-hop>DROP</next-hop>", interface("eth0")))),

@@ -485,10 +485,8 @@ bool apply_mapped_edit(const std::string &name, yfw_host::data_tree &config,
     const std::vector<std::string> reconciled =
         yfw_host::stored_routes_named(request, *config.root);
     if (!yfw_host::apply_checked(name, config, native_edit, err)) return false;
-    std::string lost = yfw_host::unstored_route_tags(request, *config.root);
-    if (lost.empty())
-        lost = yfw_host::read_back_problem(request, reconciled, *config.root,
-                                           p.record().native_root_walker);
+    std::string lost =
+        yfw_host::edit_not_kept(request, reconciled, *config.root, p.record().native_root_walker);
     if (lost.empty()) return true;
     err = {yfw_host::error_tag::invalid_value, {}, lost};
     return false;
