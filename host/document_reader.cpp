@@ -78,6 +78,19 @@ void locate(std::string_view text, std::size_t offset, input_error &err) {
 }
 
 // One node being read. The wrapper above the root has no schema node.
+// An element's name as messages show it: "<name>", cut like a value.
+std::string element_tag(std::string_view qname) {
+    return "<" + printable(qname, 80) + ">";
+}
+
+// The keys of one list's entries under one parent, for lists too long to
+// compare entry by entry.
+struct entry_set {
+    const schema_node *list;
+    entry_set *next;  // the parent's set of another list
+    std::unordered_set<std::string> ids;
+};
+
 struct frame {
     const schema_node *schema = nullptr;
     uint64_t seen = 0;  // children of single instance given so far, by order
@@ -93,8 +106,9 @@ struct frame {
     bool unsorted = false;    // a child ended after one later in schema order
     // data trees
     data_node *node = nullptr;
-    // request trees: the keys of the list entries among its children
-    std::unordered_set<std::string> *entries = nullptr;
+    // request trees: the keys of the entries of each of its lists that grew
+    // long, one set per list (a next-hop table holds several lists)
+    entry_set *entries = nullptr;
 };
 
 // The walker's input: nodes are packed into arrays when they end, so a
@@ -129,12 +143,15 @@ public:
             if (++before > small_list) break;
             if (same_keys(kids_[i], f)) return false;
         }
-        if (before <= small_list && parent.entries == nullptr) return true;
-        if (parent.entries == nullptr) {
-            parent.entries = &entry_sets_.emplace_back();
+        entry_set *set = parent.entries;
+        while (set != nullptr && set->list != f.schema) set = set->next;
+        if (before <= small_list && set == nullptr) return true;
+        if (set == nullptr) {
+            set = &entry_sets_.emplace_back(entry_set{f.schema, parent.entries, {}});
+            parent.entries = set;
             for (std::size_t i = parent.kids; i < f.kids; ++i)
                 if (kids_[i].tag == f.schema->name.c_str())
-                    parent.entries->insert(id_of(kids_[i], *f.schema));
+                    set->ids.insert(id_of(kids_[i], *f.schema));
         }
         std::string id;
         for (const schema_node *k : f.schema->keys) {
@@ -143,7 +160,7 @@ public:
             id += leaf->value;
             id += '\0';
         }
-        return parent.entries->insert(std::move(id)).second;
+        return set->ids.insert(std::move(id)).second;
     }
     static constexpr std::size_t small_list = 16;
 
@@ -250,7 +267,7 @@ private:
     bool schema_order_;
     request_tree tree_;
     std::vector<yfw_map_node> kids_;
-    std::deque<std::unordered_set<std::string>> entry_sets_;
+    std::deque<entry_set> entry_sets_;
 };
 
 // Data trees: nodes go into place as they start.
@@ -338,8 +355,7 @@ public:
 
     bool enter_root(std::size_t offset, std::string_view name) {
         if (root_count_++ > 0)
-            return fail(error_tag::malformed_message, offset,
-                        "more than one <" + std::string(name) + ">");
+            return fail(error_tag::malformed_message, offset, "more than one " + element_tag(name));
         return push(&root_, offset);
     }
 
@@ -364,6 +380,11 @@ public:
             return fail(error_tag::bad_attribute, offset,
                         "invalid operation " + quoted(value) + " on " + path() +
                             " (expected merge, replace, create, delete or remove)");
+        // Two prefixes of the NETCONF namespace, or two "@" members, would
+        // otherwise let the last one win unseen.
+        if (f.has_op)
+            return fail(error_tag::bad_attribute, offset,
+                        "the operation is given twice on " + path());
         f.has_op = true;
         return true;
     }
@@ -563,9 +584,9 @@ public:
         auto [prefix, local] = split(qname);
         const char *ns = namespace_of(prefix);
         if (ns == nullptr && !prefix.empty())
-            return b_.fail(error_tag::malformed_message, offset,
-                           "undeclared namespace prefix '" + std::string(prefix) + "' on <" +
-                               std::string(qname) + ">");
+            return b_.fail(
+                error_tag::malformed_message, offset,
+                "undeclared namespace prefix " + quoted(prefix) + " on " + element_tag(qname));
         if (!name(qname, local, ns, offset)) return false;
         for (const xml_attribute &a : attributes) {
             if (a.name == "xmlns" || a.name.starts_with("xmlns:")) continue;
@@ -577,8 +598,8 @@ public:
                 continue;
             }
             return b_.fail(error_tag::unknown_attribute, a.offset,
-                           "unknown attribute " + quoted(a.name) + " on <" + std::string(qname) +
-                               "> (" + b_.path() + ")");
+                           "unknown attribute " + quoted(a.name) + " on " + element_tag(qname) +
+                               " (" + b_.path() + ")");
         }
         return true;
     }
@@ -626,21 +647,21 @@ private:
             return b_.fail(
                 local == root.name ? error_tag::unknown_namespace : error_tag::unknown_element,
                 offset,
-                "<" + std::string(qname) + "> in namespace " + quoted(ns ? ns : "") + " is not <" +
+                element_tag(qname) + " in namespace " + quoted(ns ? ns : "") + " is not <" +
                     root.name + "> in " + root.ns + ", the only element accepted under <" +
                     wrapper_name_ + ">");
         }
         if (parent->is_leaf())
             return b_.fail(error_tag::bad_element, offset,
-                           "leaf " + b_.path() + " holds the element <" + std::string(qname) + ">");
+                           "leaf " + b_.path() + " holds the element " + element_tag(qname));
         const schema_node *s = child_named(*parent, local);
         if (s == nullptr || ns != s->ns) {
             bool ours = ns == parent->ns;
-            return b_.fail(ours ? error_tag::unknown_element : error_tag::unknown_namespace, offset,
-                           (ours ? "unknown element <" + std::string(qname) + ">"
-                                 : "element <" + std::string(qname) + "> in namespace " +
-                                       quoted(ns ? ns : "")) +
-                               " under " + b_.path());
+            return b_.fail(
+                ours ? error_tag::unknown_element : error_tag::unknown_namespace, offset,
+                (ours ? "unknown element " + element_tag(qname)
+                      : "element " + element_tag(qname) + " in namespace " + quoted(ns ? ns : "")) +
+                    " under " + b_.path());
         }
         return b_.enter(s, offset);
     }
@@ -923,7 +944,7 @@ private:
             local = name.substr(colon + 1);
             if (ns == nullptr || ns == netconf_namespace) {
                 b_.fail(error_tag::unknown_namespace, offset,
-                        "unknown module '" + std::string(name.substr(0, colon)) + "' in member " +
+                        "unknown module " + quoted(name.substr(0, colon)) + " in member " +
                             quoted(name) + " under " + b_.path());
                 return nullptr;
             }
@@ -954,7 +975,8 @@ void reader_failed(const reader_error &re, std::string_view text, const std::str
                    input_error &err) {
     err.file = file;
     locate(text, re.offset, err);
-    err.tag = error_tag::malformed_message;
+    if (re.out_of_memory) err.line = err.column = 0;  // no place in the document is at fault
+    err.tag = re.out_of_memory ? error_tag::resource_denied : error_tag::malformed_message;
     err.path.clear();
     err.message = re.message;
 }

@@ -354,6 +354,7 @@ bool read_json(std::string_view document, json_handler &handler, unsigned max_de
     } catch (const std::bad_alloc &) {
         err.offset = 0;
         err.message = "out of memory while reading the document";
+        err.out_of_memory = true;
         return false;
     }
 }

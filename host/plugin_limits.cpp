@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "address_text.h"
 #include "data_tree.h"
 #include "native_store.h"
 #include "yang_schema.h"
@@ -68,6 +69,44 @@ std::string interface_problem(std::string_view name) {
 std::string too_long(std::size_t size, std::size_t limit, const char *what) {
     return std::string(what) + " of " + std::to_string(size) +
            " bytes is longer than the native side holds (" + std::to_string(limit) + ")";
+}
+
+// An address part of an automatic index, in the text the store gives it;
+// false when the part is no address at all.
+bool canonical_address_part(std::string_view part, bool &is_address) {
+    unsigned char bytes[16];
+    bool v6 = part.find(':') != std::string_view::npos;
+    is_address = parse_address(v6, part, bytes);
+    if (!is_address) return true;
+    char text[address_text_size];
+    return std::string_view(text, format_address(v6, bytes, text)) == part;
+}
+
+// The mapping takes an index framed by "**" (with something other than
+// asterisks inside) as the automatic index of a next-hop without an own
+// index: such an index is never stored, and the next-hop reads back under
+// the automatic index its parts make, "**ADDRESS**", "**INTERFACE**" or
+// "**INTERFACE**ADDRESS**". Any other spelling of those parts ("***a**",
+// "**a*b**", "**2001:DB8::1**") would come back as a different key.
+std::string automatic_index_problem(std::string_view v) {
+    if (v.size() < 4 || !v.starts_with("**") || !v.ends_with("**")) return {};
+    std::string_view inner = v.substr(2, v.size() - 4);
+    if (inner.find_first_not_of('*') == std::string_view::npos) return {};  // a plain index
+    std::string_view first = inner, second;
+    if (std::size_t mark = inner.find("**"); mark != std::string_view::npos) {
+        first = inner.substr(0, mark);
+        second = inner.substr(mark + 2);
+    }
+    bool shaped = !first.empty() && first.find('*') == std::string_view::npos &&
+                  second.find('*') == std::string_view::npos &&
+                  (second.size() > 0 || inner.find("**") == std::string_view::npos);
+    bool first_address = false, second_address = false;
+    bool canonical = shaped && canonical_address_part(first, first_address) &&
+                     canonical_address_part(second, second_address);
+    if (canonical) return {};
+    return "an index framed by '**' is the automatic index of a next-hop without an index of its "
+           "own, and reads back only as '**ADDRESS**', '**INTERFACE**' or "
+           "'**INTERFACE**ADDRESS**' with the address in its canonical form";
 }
 
 uint64_t decimal(std::string_view s) {
@@ -136,7 +175,7 @@ std::string leaf_limit_problem(leaf_limit limit, std::string_view v) {
             return {};
         case leaf_limit::oc_index:
             if (v.size() > 127) return too_long(v.size(), 127, "an index");
-            return {};
+            return automatic_index_problem(v);
         case leaf_limit::native_interface: {
             // NAME or NAME.SUB: the native walk splits the subinterface off
             // at the dot and reads it back as a number of up to nine digits.

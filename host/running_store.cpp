@@ -35,12 +35,24 @@ std::string failed(const std::string &what, const std::string &file) {
     return file + ": " + what + ": " + std::strerror(errno);
 }
 
+constexpr char temporary_letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t temporary_suffix = 12;
+
 std::string temporary_name(const std::string &path) {
-    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937_64 random{std::random_device{}()};
     std::string name = path + ".tmp.";
-    for (int i = 0; i < 12; ++i) name += letters[random() % (sizeof letters - 1)];
+    for (std::size_t i = 0; i < temporary_suffix; ++i)
+        name += temporary_letters[random() % (sizeof temporary_letters - 1)];
     return name;
+}
+
+// Whether a name is one temporary_name gives for the store at path.
+bool is_temporary_name(std::string_view name, const std::string &path) {
+    std::string_view base = path;
+    if (!name.starts_with(base) || !name.substr(base.size()).starts_with(".tmp.")) return false;
+    std::string_view suffix = name.substr(base.size() + 5);
+    return suffix.size() == temporary_suffix &&
+           suffix.find_first_not_of(temporary_letters) == std::string_view::npos;
 }
 
 }  // namespace
@@ -61,7 +73,8 @@ std::string resolved_store_path(const std::string &path) {
 }
 
 store_lock::store_lock(const std::string &store_path) {
-    std::string path = resolved_store_path(store_path) + ".lock";
+    store_path_ = resolved_store_path(store_path);
+    std::string path = store_path_ + ".lock";
     // Not following a link: one planted at the lock's path would otherwise
     // make every writer create or truncate a file of its choosing.
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
@@ -101,10 +114,13 @@ void store_lock::remove_stale_temporary() {
     ssize_t n = ::pread(fd_, buf, sizeof buf, 0);
     if (n <= 0) return;
     std::string stale(buf, static_cast<std::size_t>(n));
-    // Only a regular file, never through a link: the name is ours, what is
-    // there now might not be.
+    // Only a name of ours beside this store, and only a regular file, never
+    // through a link: the lock file is writable by whoever can write the
+    // directory, and what is there now might not be ours.
     struct stat st {};
-    if (::lstat(stale.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(stale.c_str());
+    if (is_temporary_name(stale, store_path_) && ::lstat(stale.c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode))
+        ::unlink(stale.c_str());
     clear_temporary();
 }
 
@@ -115,7 +131,10 @@ namespace {
 std::optional<std::string> store_text(const std::string &path, input_error &err,
                                       std::uint64_t max_bytes) {
     err.file = path;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO or a device at the store's path is refused below,
+    // not waited on (with the store lock held). Reads of a regular file do
+    // not heed the flag.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT) return std::nullopt;
         err.message = std::string("cannot open for reading: ") + std::strerror(errno);

@@ -52,6 +52,7 @@ public:
 
 private:
     int fd_ = -1;
+    std::string store_path_;  // the store the lock is for, links resolved
     std::string error_;
 };
 

@@ -407,9 +407,10 @@ bool identity_value(const value_type &t, const lexical_value &in, std::string_vi
         if (colon != std::string_view::npos) s.remove_prefix(colon + 1);
         ns = in.scope ? in.scope->namespace_of(qualifier) : nullptr;
         if (ns == nullptr) {
-            // Said only of what could be a prefix at all; "192.0.2.1:x" is
-            // no identity with an undeclared prefix.
-            bool name = !qualifier.empty() &&
+            // Said only of what could be a prefixed name at all:
+            // "192.0.2.1:x" and "fe80::zz" are no identities with an
+            // undeclared prefix.
+            bool name = !qualifier.empty() && !s.empty() && s.find(':') == std::string_view::npos &&
                         !std::isdigit(static_cast<unsigned char>(qualifier[0])) &&
                         qualifier.find_first_not_of(
                             "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
@@ -534,15 +535,37 @@ bool check(const value_type &t, const lexical_value &in, std::string_view leaf_m
         case base::ipv4_prefix:
         case base::ipv6_prefix: ok = prefix_value(t, in, scratch, out, why); break;
         case base::union_of: {
-            // The first member the value fits, in the order the module lists
-            // them; a member's specific complaint is kept for the message.
             // The first member that takes the value, in the module's order; the
             // first specific complaint of the others is kept for the message.
             std::string member_why;
-            for (const value_type *m : t.members) {
+            for (std::size_t i = 0; i < t.members.size(); ++i) {
+                const value_type &m = *t.members[i];
                 member_why.clear();
-                if (check(*m, in, leaf_module, scratch, out, member_why)) return true;
-                if (why.empty()) why = member_why;
+                if (!check(m, in, leaf_module, scratch, out, member_why)) {
+                    if (why.empty()) why = member_why;
+                    continue;
+                }
+                // A JSON string that an earlier number member would take as
+                // XML text ("10" for a union of uint32 and hexadecimal text)
+                // reaches the plug-in as that text, which it reads as the
+                // number: the two encodings would name different values.
+                if (in.kind == lexical_kind::json_string && m.kind == base::string)
+                    for (std::size_t j = 0; j < i; ++j) {
+                        std::string number, ignored;
+                        std::string_view as_number;
+                        if (t.members[j]->kind != base::integer ||
+                            !check(*t.members[j], {in.text, lexical_kind::xml_text, nullptr},
+                                   leaf_module, number, as_number, ignored))
+                            continue;
+                        why =
+                            "is a JSON string, so text, which the native side would read as "
+                            "the number " +
+                            std::string(as_number) +
+                            ": give a number as a JSON number, and text in a form that is no "
+                            "number";
+                        return false;
+                    }
+                return true;
             }
             break;
         }

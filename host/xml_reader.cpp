@@ -809,6 +809,7 @@ bool read_xml(std::string_view document, xml_handler &handler, unsigned max_dept
     } catch (const std::bad_alloc &) {
         err.offset = 0;
         err.message = "out of memory while reading the document";
+        err.out_of_memory = true;
         return false;
     }
 }

@@ -218,6 +218,14 @@ TEST(bad_input, unknown_or_repeated_nodes) {
         {"unknown operation", edit_doc("<static nc:operation=\"upsert\"/>"), 1,
          "invalid operation 'upsert' on /local-routes/static-routes/static (expected merge, "
          "replace, create, delete or remove) (tag: bad-attribute)"},
+        {"operation given twice",
+         "<config xmlns:a=\"urn:ietf:params:xml:ns:netconf:base:1.0\" "
+         "xmlns:b=\"urn:ietf:params:xml:ns:netconf:base:1.0\"><local-routes "
+         "xmlns=\"http://openconfig.net/yang/local-routing\"><static-routes><static "
+         "a:operation=\"delete\" b:operation=\"merge\"><prefix>10.0.0.0/8</prefix></static>"
+         "</static-routes></local-routes></config>",
+         1,
+         "the operation is given twice on /local-routes/static-routes/static (tag: bad-attribute)"},
         {"leaf given twice",
          via("10.1.0.0/16", "192.0.2.9", "<metric>1</metric><metric>2</metric>"), 1,
          "<metric> is given twice in /local-routes/static-routes/static[prefix='10.1.0.0/16']/"
@@ -262,6 +270,11 @@ TEST(bad_input, values_outside_their_type_or_the_native_limits) {
         {"set-tag 0x100000001", tag("0x100000001"), 1, not_tag},
         {"set-tag 0x1g", tag("0x1g"), 1, not_tag},
         {"set-tag 0x", tag("0x"), 1, not_tag},
+        {"JSON set-tag of digits as a string",
+         JSON_ROOT + "{\"static-routes\": {\"static\": [{\"prefix\": \"10.0.0.0/8\", "
+                     "\"config\": {\"set-tag\": \"10\"}}]}}}",
+         1, "is a JSON string, so text, which the native side would read as the number 10",
+         BASE_STORE, "request.json"},
         {"subinterface abc", out_of("eth0", "abc"), 1, "invalid value 'abc'"},
         {"subinterface -1", out_of("eth0", "-1"), 1, "invalid value '-1'"},
         {"subinterface 0x1", out_of("eth0", "0x1"), 1, "invalid value '0x1'"},
@@ -277,6 +290,14 @@ TEST(bad_input, values_outside_their_type_or_the_native_limits) {
          "an interface name of 99 bytes"},
         {"interface and subinterface over 63 bytes", out_of(repeat("G", 60), "123"), 1,
          "the interface name with its subinterface of 64 bytes"},
+        {"automatic index spelled otherwise",
+         edit_doc(
+             route("10.1.0.0/16", next_hop("***192.0.2.9**", "<next-hop>192.0.2.9</next-hop>"))),
+         1, "an index framed by '**' is the automatic index of a next-hop"},
+        {"automatic index with a non-canonical address",
+         edit_doc(route("2001:db8:1::/48",
+                        next_hop("**2001:DB8::9**", "<next-hop>2001:db8::9</next-hop>"))),
+         1, "with the address in its canonical form"},
         {"index of 128", edit_doc(route("10.1.0.0/16", next_hop(repeat("i", 128), ""))), 1,
          "an index of 128 bytes"},
         {"JSON index holding an escape character",
@@ -511,6 +532,24 @@ TEST(bad_input, huge_counts_apply_whole_or_not_at_all) {
          at = r.out.find("<static>", at + 1))
         ++statics;
     EXPECT_EQ(statics, routes + 2u);
+
+    // Entries of a list past the length compared in place are kept apart
+    // from those of the other lists beside it, whose keys may be equal.
+    std::string hops;
+    for (int i = 1; i <= 18; ++i)
+        hops += "<vrf-next-hop-interface-name><interface-name>eth" + std::to_string(i) +
+                "</interface-name></vrf-next-hop-interface-name>";
+    hops +=
+        "<vrf-next-hop-explicit-path-name><explicit-path-name>eth1</explicit-path-name>"
+        "</vrf-next-hop-explicit-path-name>";
+    spill(store, routes_of(native_route("10.0.0.0", "8", hops)));
+    for (const char *command : {"to-oc", "get-config"}) {
+        r = run_ocmap(std::string(command) == "to-oc"
+                          ? std::vector<std::string>{command, store}
+                          : std::vector<std::string>{command, "--store", store},
+                      dir.path);
+        EXPECT_EQ(r.status, 0) << command << ": " << r.err;
+    }
 }
 
 // What is not a document, or too large to read, is refused before anything
@@ -518,6 +557,7 @@ TEST(bad_input, huge_counts_apply_whole_or_not_at_all) {
 TEST(bad_input, files_that_cannot_be_used) {
     scratch_dir dir;
     fs::create_directory(dir.path / "a-directory");
+    ASSERT_EQ(::mkfifo((dir.path / "a-fifo").c_str(), 0600), 0);
     std::string request = (dir.path / "request.xml").string();
     spill(request, via("10.1.0.0/16", "192.0.2.9"));
     struct row {
@@ -531,6 +571,9 @@ TEST(bad_input, files_that_cannot_be_used) {
         {"a directory as the store",
          {"get-config", "--store", (dir.path / "a-directory").string()},
          "a-directory: is not a regular file (tag: operation-failed)"},
+        {"a FIFO as the store, not waited on",
+         {"edit", "--apply", "--store", (dir.path / "a-fifo").string(), request},
+         "a-fifo: is not a regular file (tag: operation-failed)"},
         {"a request over the input limit",
          {"edit", "--max-input", "100", request},
          "is larger than the input limit of 100 bytes (raise it with --max-input) (tag: too-big)"},
@@ -541,16 +584,29 @@ TEST(bad_input, files_that_cannot_be_used) {
         EXPECT_EQ(run.status, 2) << run.err;
         EXPECT_NE(run.err.find(r.error), std::string::npos) << run.err;
     }
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int full = ::open("/dev/full", O_WRONLY);
-        ::dup2(full, 1);
-        ::execl(OCMAP_PATH, OCMAP_PATH, "edit", request.c_str(), nullptr);
-        ::_exit(127);
+    // An answer that cannot be written fails with one line that says so.
+    spill(dir.path / "store.xml", BASE_STORE);
+    for (const char *command : {"edit", "get-config"}) {
+        SCOPED_TRACE(command);
+        std::string err_file = (dir.path / "stderr").string();
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            int full = ::open("/dev/full", O_WRONLY);
+            int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(full, 1);
+            ::dup2(err, 2);
+            ::chdir(dir.path.c_str());
+            ::execl(OCMAP_PATH, OCMAP_PATH, command, "--store", "store.xml",
+                    std::string(command) == "edit" ? request.c_str() : nullptr, nullptr);
+            ::_exit(127);
+        }
+        int st = 0;
+        ::waitpid(pid, &st, 0);
+        EXPECT_EQ(status_of(st), 2);
+        EXPECT_EQ(slurp(err_file),
+                  "ocmap: cannot write to standard output: No space left on device (tag: "
+                  "operation-failed)\n");
     }
-    int st = 0;
-    ::waitpid(pid, &st, 0);
-    EXPECT_EQ(status_of(st), 2) << "an answer that could not be written";
 }
 
 // The store's path may be a link: the write goes to its target. The lock
@@ -564,8 +620,11 @@ TEST(bad_input, store_file_hygiene) {
     spill(target, BASE_STORE);
     fs::create_symlink("real/store.xml", link);
     spill(dir.path / "request.xml", via("10.1.0.0/16", "192.0.2.9"));
-    // Looks like a temporary name of the store, but is a user's file.
+    // Looks like a temporary name of the store, but is a user's file; and
+    // a lock file naming another file as a killed writer's temporary.
     spill(dir.path / "real" / "store.xml.tmp.abc123", "mine");
+    spill(dir.path / "real" / "store.xml.lock",
+          (dir.path / "real" / "store.xml.tmp.abc123").string());
     ocmap_run r = run_ocmap(
         {"edit", "--apply", "--store", link.string(), (dir.path / "request.xml").string()},
         dir.path);

@@ -153,12 +153,12 @@ void writing() {
 }  // namespace
 
 int report(const yfw_host::input_error &err, bool store) {
-    if (store || err.malformed()) {
-        print_unusable(err.text(), nullptr);
-        return exit_unusable;
-    }
     yfw_host::input_error where = err;
     where.tag.clear();
+    if (store || err.malformed() || err.tag == yfw_host::error_tag::resource_denied) {
+        print_unusable(where.text(), err.tag.empty() ? nullptr : err.tag.c_str());
+        return exit_unusable;
+    }
     print_refusal({request_refused, where.text(), err.tag, {}});
     return exit_refused;
 }
@@ -404,8 +404,9 @@ void print_refusal(const walk_result &r) {
     progress::finish();
     char code[16];
     std::snprintf(code, sizeof code, "0x%08x", r.rc);
-    std::string text = refusal_text(r) + " (tag: " + refusal_tag(r) + ")";
-    std::cerr << "ocmap: error " << code << ": " << yfw_host::printable(text) << "\n";
+    // The text is cut, never the tag after it.
+    std::cerr << "ocmap: error " << code << ": " << yfw_host::printable(refusal_text(r))
+              << " (tag: " << refusal_tag(r) << ")\n";
 }
 
 walk_result write_answer(const options &o, uint32_t kind, yfw_map_walker_fn walker,
@@ -436,8 +437,15 @@ int answer(const options &o, uint32_t kind, yfw_map_walker_fn walker, yfw_host::
     }
     writing();
     std::cout.flush();
+    errno = 0;
     walk_result r = write_answer(o, kind, walker, data, filter, stdout);
     if (r.rc == 0) return exit_ok;
+    if (std::ferror(stdout)) {
+        // Not a refusal: standard output failed, which output_complete
+        // reports, once.
+        if (output_errno == 0) output_errno = errno;
+        return exit_unusable;
+    }
     print_refusal(r);
     return exit_refused;
 }
@@ -629,9 +637,9 @@ std::optional<yfw_host::request_tree> select_for_read(const options &o, uint32_t
 
 void print_unusable(const std::string &message, const char *tag) {
     progress::finish();
-    std::string line = message;
+    std::string line = yfw_host::printable(message);
     if (tag != nullptr) line += std::string(" (tag: ") + tag + ")";
-    std::cerr << "ocmap: " << yfw_host::printable(line) << "\n";
+    std::cerr << "ocmap: " << line << "\n";
 }
 
 void print_adds(const yfw_host::output_tree &out) {
