@@ -253,13 +253,17 @@ std::string write_file_atomically(const std::string &given_path,
     if (!error.empty()) ::unlink(tmp.c_str());
     lock.clear_temporary();
     if (!error.empty()) return error;
-    // The rename is durable only once the directory entry is on disk.
+    // The rename is durable only once the directory entry is on disk. The
+    // new store is in place and read by everyone from here on, so a failed
+    // flush is not reported as a failed write: the caller would take the
+    // edit for refused while it is in effect.
     std::string dir = directory_of(path);
     int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return failed("cannot open the directory to flush it", dir);
-    if (::fsync(dfd) != 0) error = failed("cannot flush the directory", dir);
-    ::close(dfd);
-    return error;
+    if (dfd >= 0) {
+        (void)::fsync(dfd);
+        ::close(dfd);
+    }
+    return {};
 }
 
 // ------------------------------------------------------------------ commit

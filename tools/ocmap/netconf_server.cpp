@@ -3,11 +3,13 @@
 //
 // Threads: a few accept threads, because nc_accept runs the whole SSH and
 // <hello> handshake inside the call and one slow client would otherwise
-// hold up every other; worker threads that poll the established sessions
-// from one pollsession, so a session stuck in the middle of a message only
-// holds its own worker. Backend calls are serialized by one mutex; the
-// sessions, locks and counters have a mutex of their own, always taken
-// after the backend's when both are needed.
+// hold up every other. As many stalled handshakes as there are accept
+// threads do hold up new logins until the handshake timeouts end them
+// (authentication 20 s, hello 30 s): a bound on the peers this server
+// expects, not a defence against a flood of connections. Worker threads that poll the established
+// sessions from one pollsession, so a session stuck in the middle of a message only holds its own
+// worker. Backend calls are serialized by one mutex; the sessions, locks and counters have a mutex
+// of their own, always taken after the backend's when both are needed.
 #include "netconf_server.h"
 
 #include <crypt.h>
@@ -862,6 +864,19 @@ bool server::locked_by_other(datastore ds, uint32_t sid, rpc_error &err) const {
 }
 
 bool server::config_content(const lyd_node *any, content &config, rpc_error &err) const {
+    // Content libyang did not parse into nodes is text (or nothing): a
+    // <config> of text alone is no configuration, and taking it for an
+    // empty one would let a replace wipe the datastore.
+    const auto *a = reinterpret_cast<const lyd_node_any *>(any);
+    if (a->value_type != LYD_ANYDATA_DATATREE && a->value.str != nullptr &&
+        a->value_type != LYD_ANYDATA_LYB &&
+        std::string_view(a->value.str).find_first_not_of(" \t\r\n") != std::string_view::npos) {
+        err = protocol_error("invalid-value", std::string("<") + LYD_NAME(any) +
+                                                  "> holds text, not configuration data");
+        err.type = "application";
+        err.bad_element = LYD_NAME(any);
+        return false;
+    }
     for (const lyd_node *top = content_of(any); top != nullptr; top = top->next) {
         const char *ns = node_namespace(top);
         if (!is_data_namespace(ns)) {
@@ -956,6 +971,12 @@ nc_server_reply *server::copy_config(const lyd_node *op, uint32_t sid) {
         return error_reply(ctx_, protocol_error("operation-not-supported",
                                                 "copy-config copies between running, candidate "
                                                 "and inline <config> only"));
+    if (from == to) {
+        rpc_error same = protocol_error(
+            "invalid-value", std::string("copy-config from ") + name_of(*to) + " to itself");
+        same.type = "application";
+        return error_reply(ctx_, same);
+    }
     content config;
     if (!from && !config_content(child_named(child_named(op, "source"), "config"), config, err))
         return error_reply(ctx_, err);
@@ -965,7 +986,6 @@ nc_server_reply *server::copy_config(const lyd_node *op, uint32_t sid) {
         std::lock_guard g(state_mutex_);
         if (locked_by_other(*to, sid, err)) return error_reply(ctx_, err);
     }
-    if (from == to) return nc_server_reply_ok();
     return finish(call(err,
                        [&] {
                            return from ? backend_.copy_config(*from, *to, err)
@@ -1138,8 +1158,10 @@ nc_server_reply *server::get_schema(const lyd_node *op) {
         if (mod == nullptr) mod = ly_ctx_get_module_latest(schemas_, identifier.c_str());
     }
     if (mod == nullptr) {
+        // ietf-netconf-monitoring names the tag for a schema it does not have.
         rpc_error err;
-        err.tag = "data-missing";
+        err.tag = "invalid-value";
+        err.type = "application";
         err.message = "no schema " + identifier +
                       (version != nullptr && *version != '\0' ? "@" + std::string(version) : "");
         return error_reply(ctx_, err);

@@ -31,13 +31,12 @@ struct server_options {
     std::string rpc_times;
 };
 
-// Serves until SIGTERM or SIGINT, which it blocks in the calling thread and
-// in the threads it starts (call it before starting other threads that
-// should not take those signals). Prints "ocmap: listening on ADDR:PORT" on
-// standard output once clients can connect. On a signal it stops accepting,
-// closes every session and returns 0 once no backend call is running;
-// returns 2, with the reason on standard error, when it cannot start (bad
-// options or files, a port in use).
+// Serves until SIGTERM or SIGINT: the calling thread takes them through a
+// handler that wakes it, and the threads it starts block them (call it
+// before starting other threads that should not take those signals). Prints "ocmap: listening on
+// ADDR:PORT" on standard output once clients can connect. On a signal it stops accepting, closes
+// every session and returns 0 once no backend call is running; returns 2, with the reason on
+// standard error, when it cannot start (bad options or files, a port in use).
 //
 // prepare, when given, runs once the options, the files they name and the
 // port have been found usable, before any client is taken: a backend that
