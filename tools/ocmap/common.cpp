@@ -400,6 +400,22 @@ std::string refusal_tag(const walk_result &r) {
     return r.error_tag.empty() ? std::string(host_tag(r.rc)) : r.error_tag;
 }
 
+bool is_netconf_error_tag(std::string_view tag) {
+    namespace t = yfw_host::error_tag;
+    for (const char *known :
+         {t::malformed_message, t::invalid_value, t::bad_element, t::unknown_element,
+          t::unknown_namespace, t::unknown_attribute, t::bad_attribute, t::missing_element,
+          t::data_exists, t::data_missing, t::operation_failed, t::operation_not_supported,
+          t::too_big, t::resource_denied})
+        if (tag == known) return true;
+    return false;
+}
+
+std::string netconf_refusal_tag(const walk_result &r) {
+    // The plug-in's error tag names the offending node, not a NETCONF tag.
+    return is_netconf_error_tag(r.error_tag) ? r.error_tag : std::string(host_tag(r.rc));
+}
+
 void print_refusal(const walk_result &r) {
     progress::finish();
     char code[16];

@@ -151,6 +151,12 @@ yfw_host::out_node *output_document(yfw_host::output_tree &out, const yfw_host::
 // plug-in's, or the one of its code).
 std::string refusal_text(const walk_result &r);
 std::string refusal_tag(const walk_result &r);
+// The NETCONF error tag of a refusal: the host's own tag, or the one the
+// result code stands for where the plug-in left the name of the offending
+// node as its error tag (refusal_tag shows that name, as the error line
+// always has).
+std::string netconf_refusal_tag(const walk_result &r);
+bool is_netconf_error_tag(std::string_view tag);
 // "ocmap: error 0xXXXXXXXX: TEXT (tag: TAG)" on standard error, one line.
 void print_refusal(const walk_result &r);
 // "ocmap: MESSAGE (tag: TAG)" for what cannot be used at all.

@@ -99,10 +99,11 @@ rpc_error input_refused(const yfw_host::input_error &e) {
 
 rpc_error walk_refused(const walk_result &w) {
     rpc_error r;
-    r.tag = refusal_tag(w);
+    r.tag = netconf_refusal_tag(w);
     r.message = refusal_text(w);
     r.path = w.at;
     r.app_tag = code_text(w.rc);
+    if (!w.error_tag.empty() && !is_netconf_error_tag(w.error_tag)) r.bad_element = w.error_tag;
     return r;
 }
 
