@@ -21,8 +21,8 @@ struct store_load_stats {
 
 // Writes every next-hop of the default VRF's unicast prefixes of a native
 // configuration into the database (which is cleared first). Returns nullopt
-// with err set when an address does not parse; the database is left empty
-// then.
+// with err set when a route cannot be stored or read back as it is (see
+// native_route_problem); the database is left empty then.
 std::optional<store_load_stats> load_native_store(const data_node &config, const std::string &file,
                                                   input_error &err);
 

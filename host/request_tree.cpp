@@ -17,17 +17,27 @@ std::string input_error::text() const {
 }
 
 std::string printable(std::string_view text, std::size_t limit) {
+    static constexpr char hex[] = "0123456789abcdef";
     std::string out;
-    for (unsigned char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
         if (out.size() >= limit && (c & 0xc0) != 0x80) {  // whole characters only
             out += "...";
             break;
+        }
+        // The C1 controls (U+0080 to U+009F) steer terminals as C0 ones do.
+        if (c == 0xc2 && i + 1 < text.size() &&
+            (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80) {
+            auto c1 = static_cast<unsigned char>(text[++i]);
+            out += "\\u00";
+            out += hex[c1 >> 4];
+            out += hex[c1 & 15];
+            continue;
         }
         if (c >= 0x20 && c != 0x7f) {
             out += static_cast<char>(c);
             continue;
         }
-        static constexpr char hex[] = "0123456789abcdef";
         switch (c) {
             case '\n': out += "\\n"; break;
             case '\t': out += "\\t"; break;

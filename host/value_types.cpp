@@ -456,11 +456,11 @@ bool address_value(const value_type &t, const lexical_value &in, std::string &sc
     std::string_view zone;
     if (size_t pct = s.find('%'); pct != std::string_view::npos) {
         if (!t.zone) return false;
+        const std::string_view whole = s;  // as the patterns see it: white space dropped
         zone = s.substr(pct);
         s = s.substr(0, pct);
         std::size_t bad = 0;
-        if (zone.size() < 2 || !valid_yang_text(zone, bad) || !all_patterns(t, in.text))
-            return false;
+        if (zone.size() < 2 || !valid_yang_text(zone, bad) || !all_patterns(t, whole)) return false;
     }
     unsigned char bytes[16];
     if (!address_bytes(v6, s, bytes)) return false;

@@ -338,6 +338,15 @@ TEST(bad_input, error_lines_are_one_bounded_line) {
          "invalid value '192.0.2.9\\nocmap: error forged'"},
         {"a value of a megabyte", via("10.1.0.0/16", repeat("1", 1 << 20)), 1,
          "invalid value '" + repeat("1", 80) + "...'"},
+        {"a C1 control (CSI) in a value",
+         via("10.1.0.0/16",
+             "192.0.2.9\xc2\x9b"
+             "31m"),
+         1, "invalid value '192.0.2.9\\u009b31m'"},
+        {"an element name of 5000 characters", edit_doc("<" + repeat("x", 5000) + "/>"), 1,
+         "unknown element <" + repeat("x", 80) +
+             "...> under /local-routes/static-routes (tag: "
+             "unknown-element)"},
     });
 }
 
