@@ -654,6 +654,11 @@ def group_locks(srv):
     e = rpc_error(b.unlock, "running")
     check(e is not None and e.tag == "operation-failed", "unlock of another's lock fails")
     a.unlock("running")
+    a.lock("candidate")
+    e = rpc_error(b.copy_config, source="candidate", target="running")
+    check(e is not None and e.tag == "in-use",
+          "copy-config from a candidate another session locked is in-use, as its commit is")
+    a.unlock("candidate")
 
     # Locks end with their session: close, a dropped connection, a kill.
     for how in ("close-session", "dropped", "kill-session"):

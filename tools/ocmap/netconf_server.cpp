@@ -485,13 +485,18 @@ public:
     stop_signals(const stop_signals &) = delete;
     stop_signals &operator=(const stop_signals &) = delete;
     bool ok() const { return ok_; }
-    void wait() const {
-        pollfd p{fds_[0], POLLIN, 0};
-        while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
-        }
-    }
+    void wait() const { (void)poll_for(-1); }
+    // Whether a signal came already (during the store's load, say).
+    bool raised() const { return poll_for(0); }
 
 private:
+    bool poll_for(int ms) const {
+        pollfd p{fds_[0], POLLIN, 0};
+        int n;
+        while ((n = ::poll(&p, 1, ms)) < 0 && errno == EINTR) {
+        }
+        return n > 0;
+    }
     int fds_[2] = {-1, -1};
     bool ok_ = false;
     struct sigaction old_term_ {};
@@ -984,7 +989,12 @@ nc_server_reply *server::copy_config(const lyd_node *op, uint32_t sid) {
     std::lock_guard b(backend_mutex_);
     {
         std::lock_guard g(state_mutex_);
-        if (locked_by_other(*to, sid, err)) return error_reply(ctx_, err);
+        // Candidate to running is a commit (the candidate is then running
+        // again, no longer modified): it is refused as commit is, when
+        // another session holds either lock.
+        if (locked_by_other(*to, sid, err) ||
+            (from == datastore::candidate && locked_by_other(*from, sid, err)))
+            return error_reply(ctx_, err);
     }
     return finish(call(err,
                        [&] {
@@ -1205,6 +1215,15 @@ int server::run(const stop_signals &signals) {
     }
     stats_.start = std::time(nullptr);
 
+    if (signals.raised()) {
+        // Stopped before it was ready: nothing to serve, nothing to close,
+        // and no listening line that would send a client to a server on
+        // its way out.
+        nc_ps_free(ps_);
+        ps_ = nullptr;
+        if (rpc_times_ != nullptr) std::fclose(rpc_times_);
+        return 0;
+    }
     std::vector<std::thread> threads;
     accepting_ = accept_threads;
     for (int i = 0; i < accept_threads; ++i)
