@@ -156,10 +156,6 @@ std::string leaf_limit_problem(leaf_limit limit, std::string_view v) {
         case leaf_limit::none: return {};
         case leaf_limit::oc_interface: {
             if (std::string why = interface_problem(v); !why.empty()) return why;
-            // An interface-only next-hop out of Null0 is how the native side
-            // keeps a DROP; it would read back as one.
-            if (v == "Null0")
-                return "Null0 is the native drop interface: write the next-hop as DROP instead";
             if (v.size() > interface_name_limit)
                 return too_long(v.size(), interface_name_limit, "an interface name");
             return {};
@@ -233,7 +229,27 @@ std::string static_route_problem(const yfw_map_node *children, uint32_t count) {
             config ? value(child(config->children, config->child_count, "next-hop")) : nullptr;
         // Identities carry their module's prefix; addresses hold ':' only
         // when they are IPv6, and '.' when IPv4.
-        if (address == nullptr || std::strncmp(address, "oc-loc-rt:", 10) == 0) continue;
+        bool identity = address != nullptr && std::strncmp(address, "oc-loc-rt:", 10) == 0;
+        if (address == nullptr || identity) {
+            // An interface-only next-hop out of Null0 is how the native side
+            // keeps a DROP: it would read back as one. With an address it
+            // is an ordinary next-hop and reads back as given.
+            const yfw_map_node *ref = child(hop.children, hop.child_count, "interface-ref");
+            const yfw_map_node *rc =
+                ref ? child(ref->children, ref->child_count, "config") : nullptr;
+            const char *name =
+                rc ? value(child(rc->children, rc->child_count, "interface")) : nullptr;
+            const char *sub =
+                rc ? value(child(rc->children, rc->child_count, "subinterface")) : nullptr;
+            if (name != nullptr && std::strcmp(name, "Null0") == 0 &&
+                (sub == nullptr || std::strcmp(sub, "0") == 0)) {
+                const char *index = value(child(hop.children, hop.child_count, "index"));
+                return std::string("next-hop ") + (index ? quoted(index) + " " : "") +
+                       "goes out of Null0 without an address: that is how the native side keeps "
+                       "a DROP, and it would read back as one (write the next-hop as DROP)";
+            }
+            continue;
+        }
         bool hop_v6 = std::strchr(address, ':') != nullptr;
         if (hop_v6 != v6) {
             const char *index = value(child(hop.children, hop.child_count, "index"));

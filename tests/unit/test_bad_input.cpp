@@ -281,6 +281,8 @@ TEST(bad_input, values_outside_their_type_or_the_native_limits) {
         {"subinterface 2^32", out_of("eth0", "4294967296"), 1, "invalid value '4294967296'"},
         {"subinterface of ten digits", out_of("eth0", "4294967295"), 1,
          "subinterfaces above 999999999 cannot be read back"},
+        {"interface-only next-hop out of Null0", out_of("Null0"), 1,
+         "goes out of Null0 without an address: that is how the native side keeps a DROP"},
         {"interface with an underscore", out_of("eth_0"), 1, not_interface},
         {"interface with a comma", out_of("eth,0"), 1, not_interface},
         {"interface with a dot", out_of("eth0.5"), 1, not_interface},
