@@ -4,6 +4,8 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "address_text.h"
 #include "data_tree.h"
@@ -309,36 +311,73 @@ std::string unstored_route_tags(const yfw_map_node &request, const data_node &co
     return {};
 }
 
+namespace {
+
+// The native entry an OpenConfig next-hop of a new route maps to, as its
+// list and keys ("I:eth0.5", "A:192.0.2.1", "IA:eth0,192.0.2.1"); empty
+// when it maps to none (neither an address nor an interface).
+std::string native_entry_of(const yfw_map_node &hop) {
+    const yfw_map_node *config = child(hop.children, hop.child_count, "config");
+    const yfw_map_node *ref = child(hop.children, hop.child_count, "interface-ref");
+    const yfw_map_node *ref_config =
+        ref != nullptr ? child(ref->children, ref->child_count, "config") : nullptr;
+    const char *next_hop = config != nullptr
+                               ? value(child(config->children, config->child_count, "next-hop"))
+                               : nullptr;
+    std::string interface;
+    if (ref_config != nullptr) {
+        const char *name = value(child(ref_config->children, ref_config->child_count, "interface"));
+        const char *sub =
+            value(child(ref_config->children, ref_config->child_count, "subinterface"));
+        if (name != nullptr) interface = name;
+        if (name != nullptr && sub != nullptr && std::strcmp(sub, "0") != 0)
+            interface += std::string(".") + sub;
+    }
+    bool identity = next_hop != nullptr && std::strncmp(next_hop, "oc-loc-rt:", 10) == 0;
+    if (identity && std::strcmp(next_hop, "oc-loc-rt:DROP") == 0) return "I:Null0";
+    if (next_hop != nullptr && !identity)
+        return interface.empty() ? std::string("A:") + next_hop
+                                 : "IA:" + interface + "," + next_hop;
+    return interface.empty() ? std::string() : "I:" + interface;
+}
+
+}  // namespace
+
 std::string unstored_next_hops(const yfw_map_node &request,
                                const std::vector<std::string> &stored_before) {
     const yfw_map_node *routes = child(request.children, request.child_count, "static-routes");
     if (routes == nullptr || removed(request) || removed(*routes)) return {};
+    const std::unordered_set<std::string_view> stored(stored_before.begin(), stored_before.end());
+    std::unordered_map<std::string, const char *> entries;  // native entry -> index
     for (uint32_t i = 0; i < routes->child_count; ++i) {
         const yfw_map_node &route = routes->children[i];
         const char *prefix = value(child(route.children, route.child_count, "prefix"));
         const yfw_map_node *hops = child(route.children, route.child_count, "next-hops");
         // Routes stored before the edit are read back as a whole instead.
         if (prefix == nullptr || hops == nullptr || removed(route) || removed(*hops) ||
-            std::find(stored_before.begin(), stored_before.end(), prefix) != stored_before.end())
+            stored.count(prefix) != 0)
             continue;
+        entries.clear();
         for (uint32_t j = 0; j < hops->child_count; ++j) {
             const yfw_map_node &hop = hops->children[j];
             if (removed(hop)) continue;
-            const yfw_map_node *config = child(hop.children, hop.child_count, "config");
-            const yfw_map_node *ref = child(hop.children, hop.child_count, "interface-ref");
-            const yfw_map_node *ref_config =
-                ref != nullptr ? child(ref->children, ref->child_count, "config") : nullptr;
-            bool address = config != nullptr &&
-                           value(child(config->children, config->child_count, "next-hop"));
-            bool interface =
-                ref_config != nullptr &&
-                value(child(ref_config->children, ref_config->child_count, "interface"));
-            if (address || interface) continue;
             const char *index = value(child(hop.children, hop.child_count, "index"));
-            return "the next-hop " + quoted(index != nullptr ? index : "") + " of route " +
-                   quoted(prefix) +
-                   " cannot be stored: a native next-hop is an address or an interface, and it "
-                   "gives neither";
+            std::string entry = native_entry_of(hop);
+            if (entry.empty())
+                return "the next-hop " + quoted(index != nullptr ? index : "") + " of route " +
+                       quoted(prefix) +
+                       " cannot be stored: a native next-hop is an address or an interface, "
+                       "and it gives neither";
+            // The native lists are keyed by interface and address: two
+            // next-hops that give the same ones are one native entry, which
+            // keeps only one of their indices.
+            auto [it, fresh] = entries.emplace(std::move(entry), index);
+            if (!fresh)
+                return "the next-hops " + quoted(it->second != nullptr ? it->second : "") +
+                       " and " + quoted(index != nullptr ? index : "") + " of route " +
+                       quoted(prefix) +
+                       " go to the same address and interface: the native side keeps them as "
+                       "one next-hop, and one of them would be lost";
         }
     }
     return {};

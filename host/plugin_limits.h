@@ -56,10 +56,11 @@ std::string static_route_problem(const yfw_map_node *children, uint32_t count);
 struct data_node;
 std::string unstored_route_tags(const yfw_map_node &request, const data_node &config);
 
-// A next-hop of a new route that gives neither an address nor an interface
-// maps to nothing native (the mapping adds the route alone): the entry
-// would be lost. Names the first such next-hop of an OpenConfig edit, given
-// the routes the configuration held before it; empty when none.
+// Next-hops of new routes that would not be stored as asked: one that gives
+// neither an address nor an interface maps to nothing native (the mapping
+// adds the route alone), and two that give the same address and interface
+// map to one native entry. Names the first such next-hop of an OpenConfig
+// edit, given the routes the configuration held before it; empty when none.
 std::string unstored_next_hops(const yfw_map_node &request,
                                const std::vector<std::string> &stored_before);
 

@@ -393,6 +393,12 @@ TEST(bad_input, keys_and_conflicting_operations) {
          edit_doc(route("10.1.0.0/16", next_hop("4", ""))), 1,
          "the next-hop '4' of route '10.1.0.0/16' cannot be stored: a native next-hop is an "
          "address or an interface, and it gives neither (tag: invalid-value)"},
+        {"two next-hops of a new route to one interface",
+         edit_doc(route("10.1.0.0/16",
+                        next_hop("a", "", interface("eth0")) +
+                            next_hop("b", "<next-hop>LOCAL_LINK</next-hop>", interface("eth0")))),
+         1,
+         "the next-hops 'a' and 'b' of route '10.1.0.0/16' go to the same address and interface"},
         {"a DROP next-hop with an interface",
          edit_doc(
              route("10.1.0.0/16", next_hop("1", "<next-hop>DROP</next-hop>", interface("eth0")))),
