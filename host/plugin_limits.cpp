@@ -4,7 +4,6 @@
 #include <array>
 #include <charconv>
 #include <cstring>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "address_text.h"
@@ -313,10 +312,34 @@ std::string unstored_route_tags(const yfw_map_node &request, const data_node &co
 
 namespace {
 
-// The native entry an OpenConfig next-hop of a new route maps to, as its
-// list and keys ("I:eth0.5", "A:192.0.2.1", "IA:eth0,192.0.2.1"); empty
-// when it maps to none (neither an address nor an interface).
-std::string native_entry_of(const yfw_map_node &hop) {
+// The native entry an OpenConfig next-hop of a new route maps to: its list
+// (interface, address, or both) and keys. Null0 stands for DROP.
+struct native_entry {
+    const char *interface = nullptr;
+    const char *subinterface = nullptr;  // null for none or 0
+    const char *address = nullptr;
+    const char *index = nullptr;
+    bool maps() const { return interface != nullptr || address != nullptr; }
+    bool operator==(const native_entry &o) const {
+        auto same = [](const char *a, const char *b) {
+            return a == b || (a != nullptr && b != nullptr && std::strcmp(a, b) == 0);
+        };
+        return same(interface, o.interface) && same(subinterface, o.subinterface) &&
+               same(address, o.address);
+    }
+    std::string key() const {
+        std::string k;
+        for (const char *part : {interface, subinterface, address}) {
+            if (part != nullptr) k += part;
+            k += '\0';
+        }
+        return k;
+    }
+};
+
+native_entry native_entry_of(const yfw_map_node &hop) {
+    native_entry e;
+    e.index = value(child(hop.children, hop.child_count, "index"));
     const yfw_map_node *config = child(hop.children, hop.child_count, "config");
     const yfw_map_node *ref = child(hop.children, hop.child_count, "interface-ref");
     const yfw_map_node *ref_config =
@@ -324,21 +347,22 @@ std::string native_entry_of(const yfw_map_node &hop) {
     const char *next_hop = config != nullptr
                                ? value(child(config->children, config->child_count, "next-hop"))
                                : nullptr;
-    std::string interface;
     if (ref_config != nullptr) {
-        const char *name = value(child(ref_config->children, ref_config->child_count, "interface"));
-        const char *sub =
+        e.interface = value(child(ref_config->children, ref_config->child_count, "interface"));
+        e.subinterface =
             value(child(ref_config->children, ref_config->child_count, "subinterface"));
-        if (name != nullptr) interface = name;
-        if (name != nullptr && sub != nullptr && std::strcmp(sub, "0") != 0)
-            interface += std::string(".") + sub;
+        if (e.interface == nullptr ||
+            (e.subinterface != nullptr && std::strcmp(e.subinterface, "0") == 0))
+            e.subinterface = nullptr;
     }
     bool identity = next_hop != nullptr && std::strncmp(next_hop, "oc-loc-rt:", 10) == 0;
-    if (identity && std::strcmp(next_hop, "oc-loc-rt:DROP") == 0) return "I:Null0";
-    if (next_hop != nullptr && !identity)
-        return interface.empty() ? std::string("A:") + next_hop
-                                 : "IA:" + interface + "," + next_hop;
-    return interface.empty() ? std::string() : "I:" + interface;
+    if (identity && std::strcmp(next_hop, "oc-loc-rt:DROP") == 0) {
+        e.interface = "Null0";
+        e.subinterface = nullptr;
+    } else if (!identity) {
+        e.address = next_hop;
+    }
+    return e;
 }
 
 }  // namespace
@@ -348,36 +372,49 @@ std::string unstored_next_hops(const yfw_map_node &request,
     const yfw_map_node *routes = child(request.children, request.child_count, "static-routes");
     if (routes == nullptr || removed(request) || removed(*routes)) return {};
     const std::unordered_set<std::string_view> stored(stored_before.begin(), stored_before.end());
-    std::unordered_map<std::string, const char *> entries;  // native entry -> index
+    std::vector<native_entry> entries;
+    std::unordered_set<std::string> keys;  // for routes with many next-hops
+    constexpr std::size_t compared_in_place = 16;
     for (uint32_t i = 0; i < routes->child_count; ++i) {
         const yfw_map_node &route = routes->children[i];
         const char *prefix = value(child(route.children, route.child_count, "prefix"));
         const yfw_map_node *hops = child(route.children, route.child_count, "next-hops");
         // Routes stored before the edit are read back as a whole instead.
         if (prefix == nullptr || hops == nullptr || removed(route) || removed(*hops) ||
-            stored.count(prefix) != 0)
+            (!stored.empty() && stored.count(prefix) != 0))
             continue;
         entries.clear();
+        keys.clear();
         for (uint32_t j = 0; j < hops->child_count; ++j) {
             const yfw_map_node &hop = hops->children[j];
             if (removed(hop)) continue;
-            const char *index = value(child(hop.children, hop.child_count, "index"));
-            std::string entry = native_entry_of(hop);
-            if (entry.empty())
-                return "the next-hop " + quoted(index != nullptr ? index : "") + " of route " +
-                       quoted(prefix) +
+            native_entry e = native_entry_of(hop);
+            auto shown = [](const char *index) { return quoted(index != nullptr ? index : ""); };
+            if (!e.maps())
+                return "the next-hop " + shown(e.index) + " of route " + quoted(prefix) +
                        " cannot be stored: a native next-hop is an address or an interface, "
                        "and it gives neither";
             // The native lists are keyed by interface and address: two
             // next-hops that give the same ones are one native entry, which
             // keeps only one of their indices.
-            auto [it, fresh] = entries.emplace(std::move(entry), index);
-            if (!fresh)
-                return "the next-hops " + quoted(it->second != nullptr ? it->second : "") +
-                       " and " + quoted(index != nullptr ? index : "") + " of route " +
-                       quoted(prefix) +
-                       " go to the same address and interface: the native side keeps them as "
-                       "one next-hop, and one of them would be lost";
+            const native_entry *twin = nullptr;
+            for (const native_entry &other : entries)
+                if (other == e) twin = &other;
+            bool repeated = twin != nullptr;
+            if (entries.size() >= compared_in_place) repeated = !keys.insert(e.key()).second;
+            if (repeated)
+                return (twin != nullptr ? "the next-hops " + shown(twin->index) + " and "
+                                        : std::string("the next-hop ")) +
+                       shown(e.index) + " of route " + quoted(prefix) +
+                       (twin != nullptr ? " go" : " goes") + " to the same address and interface" +
+                       (twin != nullptr ? "" : " as an earlier one") +
+                       ": the native side keeps them as one next-hop, and one of them would be "
+                       "lost";
+            if (entries.size() < compared_in_place) {
+                entries.push_back(e);
+                if (entries.size() == compared_in_place)
+                    for (const native_entry &seen : entries) keys.insert(seen.key());
+            }
         }
     }
     return {};
