@@ -31,8 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         OCLR_FUZZ_CHECK(!serr.message.empty() && !derr.message.empty());
         return 0;
     }
-    OCLR_FUZZ_CHECK(oclr_fuzz::dump(*yfw_host::request_tree_of(*config->root).root()) ==
-                    oclr_fuzz::dump(*direct->root()));
+    const std::string via_store = oclr_fuzz::dump(*yfw_host::request_tree_of(*config->root).root());
+    const std::string read_direct = oclr_fuzz::dump(*direct->root());
+    if (via_store != read_direct)
+        std::fprintf(stderr, "--- from the store's tree:\n%s\n--- read directly:\n%s\n",
+                     via_store.c_str(), read_direct.c_str());
+    OCLR_FUZZ_CHECK(via_store == read_direct);
     oclr_fuzz::run_native_data(*direct, mode);
     yfw_host::input_error lerr;
     (void)yfw_host::load_native_store(*config->root, "store.xml", lerr);

@@ -105,6 +105,7 @@ struct hop {
     const typename A::node *node = nullptr;
     std::string_view list, interface_name, address, path_name, index;
     bool has_index = false;
+    bool has_address = false;
     // A leaf beyond the native side's limits, and why.
     std::string_view bad_value;
     std::string why;
@@ -123,6 +124,7 @@ hop<A> read_hop(const typename A::node &entry) {
             if (h.why.empty()) h.why = leaf_limit_problem(leaf_limit::native_interface, v);
         } else if (name == "next-hop-address") {
             h.address = v;
+            h.has_address = true;
         } else if (name == "explicit-path-name") {
             h.path_name = v;
             if (h.why.empty()) h.why = leaf_limit_problem(leaf_limit::native_path_name, v);
@@ -231,7 +233,15 @@ std::string hop_problem(const hop<A> &h, bool ipv4, const Path &route_path) {
     if (!h.why.empty())
         return "route " + route_path() + ": next-hop " + entry_name(h) + ": " +
                quoted(h.bad_value) + ": " + h.why;
-    if (h.address.empty()) return {};
+    if (h.address.empty()) {
+        // The key is there but holds nothing: no address to store or to
+        // read back (one reader keeps it as empty text, the other as no
+        // value, so it is refused rather than told apart).
+        if (h.has_address)
+            return "route " + route_path() + ": next-hop " + entry_name(h) +
+                   " has an empty address";
+        return {};
+    }
     unsigned char bytes[16];
     std::string bad = address_problem(h.address, ipv4, bytes);
     // An address that does not parse cannot key the entry at all.

@@ -435,6 +435,11 @@ TEST(bad_input, native_data_that_cannot_be_read_back) {
          native_route("10.0.0.0", "8",
                       hop_index("192.0.2.1", nullptr) + hop_index("192.0.2.2", "**192.0.2.1**")),
          "would both read back as the OpenConfig next-hop '**192.0.2.1**'"},
+        {"an empty address",
+         native_route("10.0.0.0", "8",
+                      "<vrf-next-hop-next-hop-address><next-hop-address></next-hop-address>"
+                      "</vrf-next-hop-next-hop-address>"),
+         "has an empty address"},
         {"an empty index", native_route("10.0.0.0", "8", hop_index("192.0.2.1", "")),
          "an empty index would give a next-hop no one can name"},
         {"a subinterface of ten digits",
