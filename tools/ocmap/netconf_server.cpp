@@ -563,12 +563,7 @@ public:
 private:
     struct session_info {
         nc_session *session = nullptr;
-        std::string user;
-        std::string host;
-        std::time_t login = 0;
-        uint32_t in_rpcs = 0;
-        uint32_t in_bad_rpcs = 0;
-        uint32_t out_rpc_errors = 0;
+        monitoring_snapshot::session stats;  // what netconf-state shows of it
     };
     struct lock_state {
         uint32_t holder = 0;
@@ -655,9 +650,10 @@ void server::add_session(nc_session *s) {
             info.session = s;
             const char *user = nc_session_get_username(s);
             const char *host = nc_session_get_host(s);
-            info.user = user != nullptr ? user : "";
-            info.host = host != nullptr ? host : "";
-            info.login = std::time(nullptr);
+            info.stats.id = nc_session_get_id(s);
+            info.stats.user = user != nullptr ? user : "";
+            info.stats.host = host != nullptr ? host : "";
+            info.stats.login = std::time(nullptr);
             ++stats_.in_sessions;
             nc_ps_add_session(ps_, s);
             sessions_changed_.notify_all();
@@ -768,11 +764,11 @@ void server::worker_loop() {
             auto it = sessions_.find(nc_session_get_id(s));
             if (r & NC_PSPOLL_BAD_RPC) {
                 ++stats_.in_bad_rpcs;
-                if (it != sessions_.end()) ++it->second.in_bad_rpcs;
+                if (it != sessions_.end()) ++it->second.stats.in_bad_rpcs;
             }
             if (r & NC_PSPOLL_REPLY_ERROR) {
                 ++stats_.out_rpc_errors;
-                if (it != sessions_.end()) ++it->second.out_rpc_errors;
+                if (it != sessions_.end()) ++it->second.stats.out_rpc_errors;
             }
         }
         if (r & NC_PSPOLL_SSH_CHANNEL) {
@@ -792,9 +788,7 @@ monitoring_snapshot server::snapshot() {
         const lock_state &l = locks_[slot(ds)];
         m.locks.push_back({name_of(ds), l.holder, l.since});
     }
-    for (const auto &[id, info] : sessions_)
-        m.sessions.push_back({id, info.user, info.host, info.login, info.in_rpcs, info.in_bad_rpcs,
-                              info.out_rpc_errors});
+    for (const auto &entry : sessions_) m.sessions.push_back(entry.second.stats);
     m.stats = stats_;
     return m;
 }
@@ -824,7 +818,7 @@ nc_server_reply *server::dispatch(lyd_node *rpc, nc_session *s) {
         std::lock_guard g(state_mutex_);
         ++stats_.in_rpcs;
         auto it = sessions_.find(sid);
-        if (it != sessions_.end()) ++it->second.in_rpcs;
+        if (it != sessions_.end()) ++it->second.stats.in_rpcs;
     }
     // libnetconf2 only parses the RPC: mandatory parameters and the like
     // are checked here.
